@@ -1,0 +1,112 @@
+// The wire messages.
+#include "client/messages.h"
+
+#include "log/log.h"
+
+namespace PevraNUV::wire {
+
+std::u16string ComposeReadRequest(const std::u16string& key) { return kReadRequestOpen + key + kRequestClose; }
+
+std::u16string ComposeWriteRequest(const std::u16string& key, const std::u16string& value) {
+    return kWriteRequestOpen + key + kKeyValueSeparator + value + kRequestClose;
+}
+
+std::u16string ComposeZoomMapWrite(const std::u16string& key, std::int32_t a, std::int32_t b, std::int32_t c,
+                                   std::int32_t d) {
+    return kWriteRequestOpen + key + kZoomValueSeparator + FormatSigned(a) + u"," + FormatSigned(b) + u"," +
+           FormatSigned(c) + u"," + FormatSigned(d) + u"}" + kRequestClose;
+}
+
+std::u16string FormatUnsigned(std::uint32_t number) {
+    char16_t digits[10];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char16_t>(u'0' + number % 10);
+        number /= 10;
+    } while (number != 0);
+    std::u16string text;
+    while (count > 0) text += digits[--count];
+    return text;
+}
+
+std::u16string FormatSigned(std::int32_t number) {
+    // The magnitude of INT32_MIN fits in 32 unsigned bits.
+    std::uint32_t magnitude = number < 0 ? 0u - static_cast<std::uint32_t>(number) : static_cast<std::uint32_t>(number);
+    return number < 0 ? u"-" + FormatUnsigned(magnitude) : FormatUnsigned(magnitude);
+}
+
+RequestKind ClassifyRequest(const std::u16string& request) {
+    if (request.find(kReadRequestOpen) != std::u16string::npos) return RequestKind::Read;
+    if (request.find(kHandshakeRequest) != std::u16string::npos) return RequestKind::Handshake;
+    return RequestKind::Write;
+}
+
+namespace {
+
+// The first colon, if it is not the last unit: the point the cutting rules
+// measure from.
+bool FindCutPoint(const std::u16string& message, std::size_t& colon) {
+    colon = message.find(u':');
+    return message.size() >= 2 && colon != std::u16string::npos && colon + 1 < message.size();
+}
+
+}  // namespace
+
+bool CutKey(const std::u16string& message, std::u16string& key) {
+    std::size_t colon;
+    if (!FindCutPoint(message, colon)) return false;
+    // Between the opening brace and quote and the quote before the colon:
+    // min(n - 2, c - 3) units from position 2, none when that is negative.
+    std::size_t end = colon >= 1 ? colon - 1 : 0;
+    key = end > 2 ? message.substr(2, end - 2) : std::u16string();
+    return true;
+}
+
+bool CutValue(const std::u16string& message, std::u16string& value) {
+    std::size_t colon;
+    if (!FindCutPoint(message, colon)) return false;
+    // From c + 2 to the end less two units; when the text is too short for
+    // that, what stands from c + 2 (at most one unit).
+    std::size_t start = colon + 2;
+    if (start > message.size()) start = message.size();
+    std::size_t end = message.size() >= 2 ? message.size() - 2 : 0;
+    value = end >= start ? message.substr(start, end - start) : message.substr(start);
+    return true;
+}
+
+bool CutPush(const std::u16string& message, std::u16string& key, std::u16string& value) {
+    return CutKey(message, key) && CutValue(message, value);
+}
+
+Judgement JudgeReply(const std::u16string& request, const std::u16string& reply) {
+    Judgement judgement;
+    if (reply.empty()) return judgement;
+    switch (ClassifyRequest(request)) {
+    case RequestKind::Read:
+        if (reply.find(kReadReplyMark) == std::u16string::npos) {
+            judgement.logMessage = kLogGetValueBadFormat;
+            return judgement;
+        }
+        judgement.ok = true;
+        judgement.hasValue = CutValue(request, judgement.key) && CutValue(reply, judgement.value);
+        return judgement;
+    case RequestKind::Handshake:
+        // An ordering test: any reply that does not sort before the reference.
+        if (reply.compare(kWriteReplyMark) < 0) {
+            judgement.logMessage = kLogUnknownProtocolVersion;
+            return judgement;
+        }
+        judgement.ok = true;
+        return judgement;
+    case RequestKind::Write:
+        if (reply.find(kWriteReplyMark) == std::u16string::npos) {
+            judgement.logMessage = kLogSetValueBadFormat;
+            return judgement;
+        }
+        judgement.ok = true;
+        return judgement;
+    }
+    return judgement;
+}
+
+}  // namespace PevraNUV::wire

@@ -1,0 +1,167 @@
+// The operating-system services the library uses, behind one interface.
+//
+// The Windows implementation (platform/win) calls the Win32 functions of the
+// same names; the POSIX implementation (platform/posix) follows the POSIX
+// transport contract: Unix sequenced-packet sockets for the pipes and
+// eventfds for the events. Nothing outside src/platform includes a system
+// header of either platform.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+
+namespace PevraNUV::platform {
+
+// An event or a pipe end. On Windows a HANDLE; on POSIX a pointer to an
+// object of the POSIX layer. kInvalidHandle marks a handle that is not open
+// (INVALID_HANDLE_VALUE on Windows).
+using Handle = void*;
+inline Handle const kInvalidHandle = reinterpret_cast<Handle>(static_cast<std::intptr_t>(-1));
+
+constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
+constexpr std::uint32_t kErrorMoreData = 234;  // ERROR_MORE_DATA: the message goes on
+
+void CloseHandle(Handle handle);
+
+// Owns one handle and closes it when it goes out of scope. A moved-from
+// owner holds kInvalidHandle.
+class UniqueHandle {
+public:
+    UniqueHandle() = default;
+    explicit UniqueHandle(Handle handle) : m_handle(handle) {}
+    UniqueHandle(UniqueHandle&& other) noexcept : m_handle(other.release()) {}
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+        reset(other.release());
+        return *this;
+    }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    ~UniqueHandle() { reset(); }
+
+    Handle get() const { return m_handle; }
+    explicit operator bool() const { return m_handle != kInvalidHandle; }
+    Handle release() {
+        Handle handle = m_handle;
+        m_handle = kInvalidHandle;
+        return handle;
+    }
+    void reset(Handle handle = kInvalidHandle) {
+        Handle old = m_handle;
+        m_handle = handle;
+        if (old != kInvalidHandle) CloseHandle(old);
+    }
+
+private:
+    Handle m_handle = kInvalidHandle;
+};
+
+// ---- Events and waits --------------------------------------------------
+
+// An unnamed manual-reset event, not signalled; kInvalidHandle on failure.
+Handle CreateManualResetEvent();
+bool SetEvent(Handle event);    // false when the handle is not an open event
+bool ResetEvent(Handle event);
+
+enum class WaitResult { Signalled, TimedOut, Failed };
+WaitResult WaitForOne(Handle object, std::uint32_t milliseconds);
+
+// Waits until any of count objects is signalled. Returns the index of the
+// first signalled object in array order (earlier objects win), or one of:
+constexpr int kWaitTimedOut = -1;
+constexpr int kWaitFailed = -2;
+int WaitForAny(const Handle* objects, std::size_t count, std::uint32_t milliseconds);
+
+void Sleep(std::uint32_t milliseconds);
+
+// ---- Pipes -------------------------------------------------------------
+
+// Which end of the service's two pipes to open: the send-only pipe is read
+// (with the right to set its attributes), the request pipe read and written.
+enum class PipeAccess { ReadOnly, ReadWrite };
+
+// Waits until an instance of the pipe is free. Fails at once when no pipe of
+// that name exists, whatever the time-out.
+bool WaitForPipe(const std::u16string& path, std::uint32_t milliseconds);
+// Opens an existing pipe for overlapped I/O; kInvalidHandle on failure.
+Handle OpenPipe(const std::u16string& path, PipeAccess access);
+bool SetMessageReadMode(Handle pipe);
+
+struct IoResult {
+    bool complete = false;   // false: still pending
+    bool ok = false;         // completed without error (more data counts as an error)
+    std::uint32_t bytes = 0; // bytes transferred
+    std::uint32_t error = 0; // the platform's error code when !ok (kErrorMoreData, ...)
+};
+
+// One overlapped read or write on a pipe, completing on a manual-reset
+// event: the completion record of the Win32 model. The buffer must outlive
+// the transfer; a transfer still pending when the object is destroyed is
+// cancelled and its completion awaited first, so it can never complete into
+// freed memory.
+class Transfer {
+public:
+    Transfer(Handle pipe, Handle event);
+    ~Transfer();
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+
+    // Issue the operation. Its own result is not examined: the completion
+    // is seen through the event and fetched with Fetch().
+    void StartRead(void* buffer, std::uint32_t bytes);
+    void StartWrite(const void* data, std::uint32_t bytes);
+    // The operation's result, without waiting.
+    IoResult Fetch();
+    // Cancels a pending operation and waits until it has completed.
+    void Cancel();
+
+private:
+    friend class TransferDriver;  // the POSIX layer's completion of armed transfers
+    Handle m_pipe;
+    Handle m_event;
+    bool m_pending = false;
+    alignas(8) unsigned char m_record[64];  // the platform's completion record
+};
+
+// ---- Threads, ids, time, debugger output --------------------------------
+
+using ThreadRoutine = std::uint32_t (*)(void* parameter);
+// Starts a thread that nobody joins; returns false when it could not start.
+bool StartDetachedThread(ThreadRoutine routine, void* parameter);
+
+// The session id of the current process (ProcessIdToSessionId; getsid(0)).
+bool QuerySessionId(std::uint32_t& sessionId);
+std::uint32_t CurrentProcessId();
+std::uint32_t CurrentThreadId();
+
+struct LocalTime {
+    int hour, minute, second, millisecond;
+};
+LocalTime CurrentLocalTime();
+
+// Debugger output: OutputDebugStringW on Windows, standard error elsewhere.
+void WriteDebugOutput(const wchar_t* text);
+
+// Folder of the file this library was loaded from, with a trailing
+// separator; empty when unknown.
+std::wstring LibraryFolder();
+// Opens stream on path for appending, shared with other processes. Binary
+// mode: a record ends in exactly CR LF on disk, on every platform.
+void OpenForAppend(std::wofstream& stream, const std::wstring& path);
+
+// A critical section: a mutex for short, uncontended sections.
+class CriticalSection {
+public:
+    CriticalSection();
+    ~CriticalSection();
+    CriticalSection(const CriticalSection&) = delete;
+    CriticalSection& operator=(const CriticalSection&) = delete;
+    void Enter();
+    void Leave();
+
+private:
+    alignas(8) unsigned char m_storage[64];
+};
+
+}  // namespace PevraNUV::platform

@@ -1,0 +1,33 @@
+// Key capture.
+#include "settings/key_capture.h"
+
+#include <cstring>
+
+#include "client/settings_client.h"
+#include "log/log.h"
+
+namespace PevraNUV {
+
+void StartKeyCapture(SettingsClient& client) {
+    client.RunSerialized([&] { client.EnqueueMessage(kStartKeyCaptureMessage); });
+}
+
+bool FinishKeyCapture(SettingsClient& client, PevraNUV_Char* buffer, std::size_t bufferBytes) {
+    if (buffer && bufferBytes) std::memset(buffer, 0, bufferBytes);
+    const std::size_t capacity = bufferBytes / 2;
+    bool tooSmall = false;
+    client.RunSerialized([&] {
+        client.RunSerialized([&] { client.EnqueueMessage(kFinishKeyCaptureMessage); });
+        const std::u16string& keys = client.m_capturedKeys;
+        if (capacity >= keys.size() + 1) {
+            for (std::size_t i = 0; i < keys.size(); ++i) buffer[i] = static_cast<PevraNUV_Char>(keys[i]);
+        } else {
+            tooSmall = true;
+            Log(kLogKeyCaptureBufferTooSmall);
+        }
+        client.m_capturedKeys.clear();
+    });
+    return !tooSmall;
+}
+
+}  // namespace PevraNUV
