@@ -71,6 +71,14 @@ void SettingsClient::MarkSyncThreadStarted() {
     m_threadRunning = true;
 }
 
+void SettingsClient::MarkSyncThreadEnded() {
+    // The thread's last touch of the client: the destroyer may free it as
+    // soon as this lock is released.
+    std::lock_guard<std::mutex> state(m_threadMutex);
+    m_threadRunning = false;
+    m_threadEnded.notify_all();
+}
+
 void SettingsClient::RunSerialized(Task task) {
     {
         std::lock_guard<std::recursive_mutex> guard(m_lock);

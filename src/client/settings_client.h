@@ -47,6 +47,11 @@ public:
     // sync thread. Sets result to 1 on failure.
     void OpenPipes(bool reconnect, int& result);
 
+    // The sync thread's routine, given the client; and one exchange on the
+    // request pipe: the number of messages still waiting, or -1 on failure.
+    static std::uint32_t SyncThread(void* client);
+    std::int64_t SendNextMessage();
+
     // Hands a received value to the handler of its key.
     void DispatchValue(const std::u16string& key, const std::u16string& value);
 
@@ -120,8 +125,8 @@ public:
 private:
     void StopSyncThread();
     void MarkSyncThreadStarted();
-    static std::uint32_t SyncThread(void* client);
-    friend class SyncThreadRun;
+    void MarkSyncThreadEnded();
+    std::uint32_t RunSyncThread();
 };
 
 }  // namespace PevraNUV

@@ -1,0 +1,164 @@
+// The sync thread: writes the queued requests one at a time and judges their
+// replies, receives the values the service pushes, and stops the link when
+// the client is destroyed.
+#include <vector>
+
+#include "client/messages.h"
+#include "client/settings_client.h"
+#include "log/log.h"
+
+namespace PevraNUV {
+
+namespace {
+
+constexpr std::uint32_t kPieceBytes = 1024;          // one read of a message
+constexpr std::uint32_t kExchangeTimeoutMs = 1000;   // the write, and each piece of a reply
+constexpr std::uint32_t kNoConnectionExitCode = 0xFFFFFFFF;
+
+// Appends a piece of UTF-16LE bytes; an odd last byte is dropped.
+void AppendPiece(std::u16string& message, const unsigned char* bytes, std::uint32_t count) {
+    for (std::uint32_t i = 0; i + 1 < count; i += 2)
+        message += static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+}
+
+std::vector<unsigned char> EncodeMessage(const std::u16string& message) {
+    std::vector<unsigned char> bytes;
+    bytes.reserve(message.size() * 2);
+    for (char16_t unit : message) {
+        bytes.push_back(static_cast<unsigned char>(unit & 0xFF));
+        bytes.push_back(static_cast<unsigned char>(unit >> 8));
+    }
+    return bytes;
+}
+
+bool IsPieceError(const platform::IoResult& piece) {
+    return !piece.complete || (!piece.ok && piece.error != platform::kErrorMoreData);
+}
+
+}  // namespace
+
+std::uint32_t SettingsClient::SyncThread(void* client) {
+    return static_cast<SettingsClient*>(client)->RunSyncThread();
+}
+
+std::uint32_t SettingsClient::RunSyncThread() {
+    std::uint32_t exitCode = 0;
+    try {
+        const platform::Handle sendOnlyPipe = m_sendOnlyPipe.load();
+        const platform::Handle stopEvent = m_stopEvent.load();
+        const platform::Handle sendEvent = m_sendEvent.load();
+        if (sendOnlyPipe == platform::kInvalidHandle) {
+            Log(kLogSyncNoConnection);
+            MarkSyncThreadEnded();
+            return kNoConnectionExitCode;
+        }
+        platform::UniqueHandle readEvent(platform::CreateManualResetEvent());
+        std::u16string push;
+        unsigned char buffer[kPieceBytes];
+        // One read is outstanding on the send-only pipe at any time; it is
+        // cancelled and awaited before the buffer goes, on every way out.
+        platform::Transfer read(sendOnlyPipe, readEvent.get());
+        read.StartRead(buffer, kPieceBytes);
+        const platform::Handle objects[] = {stopEvent, sendEvent, readEvent.get()};
+        for (;;) {
+            // A stop goes before sending, sending before a received piece.
+            const int signalled = platform::WaitForAny(objects, 3, platform::kInfinite);
+            if (signalled == 0) {
+                read.Cancel();
+                m_shuttingDown = true;
+                platform::UniqueHandle closing[4];
+                {
+                    std::lock_guard<std::recursive_mutex> guard(m_lock);
+                    closing[0].reset(m_sendOnlyPipe.exchange(platform::kInvalidHandle));
+                    closing[1].reset(m_pipe.exchange(platform::kInvalidHandle));
+                    closing[2].reset(m_stopEvent.exchange(platform::kInvalidHandle));
+                    closing[3].reset(m_sendEvent.exchange(platform::kInvalidHandle));
+                }
+                for (auto& handle : closing) handle.reset();
+                break;
+            }
+            if (signalled == 1) {
+                // Reset first, so that a batch queued during the exchange is not missed.
+                platform::ResetEvent(sendEvent);
+                const std::int64_t waiting = SendNextMessage();
+                if (waiting < 0) break;
+                if (waiting > 0) platform::SetEvent(sendEvent);
+                continue;
+            }
+            if (signalled == 2) {
+                const platform::IoResult piece = read.Fetch();
+                if (IsPieceError(piece)) {
+                    Log(kLogSyncReadFailed);
+                    break;
+                }
+                AppendPiece(push, buffer, piece.bytes);
+                if (piece.ok) {
+                    std::u16string key, value;
+                    // A text that cannot be cut is dropped; the thread goes on.
+                    if (wire::CutPush(push, key, value)) DispatchValue(key, value);
+                    push.clear();
+                }
+                platform::ResetEvent(readEvent.get());
+                read.StartRead(buffer, kPieceBytes);
+                continue;
+            }
+            Log(kLogSyncLostConnection);
+            break;
+        }
+    } catch (...) {
+        // Out of memory or the like: the thread ends as on a failed exchange.
+    }
+    MarkSyncThreadEnded();
+    return exitCode;
+}
+
+std::int64_t SettingsClient::SendNextMessage() {
+    std::u16string request;
+    std::int64_t waiting = 0;
+    RunSerialized([&] {
+        if (m_outgoing.empty()) return;
+        request = std::move(m_outgoing.front());
+        m_outgoing.pop_front();
+        waiting = static_cast<std::int64_t>(m_outgoing.size());
+    });
+    if (request.empty()) return waiting;
+
+    platform::UniqueHandle exchangeEvent(platform::CreateManualResetEvent());
+    if (!exchangeEvent) return -1;
+    const std::vector<unsigned char> bytes = EncodeMessage(request);
+    std::u16string reply;
+    unsigned char buffer[kPieceBytes];
+    {
+        // Declared after the buffers: a transfer that did not complete in
+        // time is cancelled and awaited before they are released.
+        platform::Transfer transfer(m_pipe.load(), exchangeEvent.get());
+        transfer.StartWrite(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+        if (platform::WaitForOne(exchangeEvent.get(), kExchangeTimeoutMs) != platform::WaitResult::Signalled)
+            return -1;
+        transfer.Fetch();  // the write's own result is not examined
+        for (;;) {
+            platform::ResetEvent(exchangeEvent.get());
+            transfer.StartRead(buffer, kPieceBytes);
+            platform::IoResult piece;
+            if (platform::WaitForOne(exchangeEvent.get(), kExchangeTimeoutMs) == platform::WaitResult::Signalled)
+                piece = transfer.Fetch();
+            if (IsPieceError(piece)) {
+                Log(kLogAckReadFailed);
+                reply.clear();
+                break;
+            }
+            AppendPiece(reply, buffer, piece.bytes);
+            if (piece.ok) break;
+        }
+    }
+    if (reply.empty()) return -1;
+    const wire::Judgement judgement = wire::JudgeReply(request, reply);
+    if (!judgement.ok) {
+        if (judgement.logMessage) Log(judgement.logMessage);
+        return -1;
+    }
+    if (judgement.hasValue) DispatchValue(judgement.key, judgement.value);
+    return waiting;
+}
+
+}  // namespace PevraNUV
