@@ -1,4 +1,5 @@
 // Threads, process and session ids, local time, debugger output.
+#include <dirent.h>
 #include <dlfcn.h>
 #include <pthread.h>
 #include <sys/syscall.h>
@@ -105,6 +106,16 @@ void OpenForAppend(std::wofstream& stream, const std::wstring& path) {
     std::string bytes;
     for (wchar_t unit : path) bytes += static_cast<char>(unit);
     stream.open(bytes, std::ios::out | std::ios::app | std::ios::binary);
+}
+
+int OpenHandleCount() {
+    DIR* folder = ::opendir("/proc/self/fd");
+    if (!folder) return -1;
+    int count = 0;
+    while (const dirent* entry = ::readdir(folder))
+        if (entry->d_name[0] != '.') ++count;
+    ::closedir(folder);
+    return count - 1;  // less the descriptor of the listing itself
 }
 
 CriticalSection::CriticalSection() {

@@ -77,6 +77,11 @@ void OpenForAppend(std::wofstream& stream, const std::wstring& path) {
     stream.open(path.c_str(), std::ios::out | std::ios::app | std::ios::binary);
 }
 
+int OpenHandleCount() {
+    DWORD count = 0;
+    return ::GetProcessHandleCount(::GetCurrentProcess(), &count) ? static_cast<int>(count) : -1;
+}
+
 CriticalSection::CriticalSection() {
     static_assert(sizeof(CRITICAL_SECTION) <= sizeof m_storage, "storage too small");
     ::InitializeCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(m_storage));
