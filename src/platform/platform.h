@@ -150,8 +150,10 @@ std::wstring LibraryFolder();
 // mode: a record ends in exactly CR LF on disk, on every platform.
 void OpenForAppend(std::wofstream& stream, const std::wstring& path);
 
-// How many handles (descriptors) the process holds open: for leak checks.
+// How many handles (descriptors) the process holds open, and how many
+// threads it runs: for leak checks.
 int OpenHandleCount();
+int ThreadCount();
 
 // A critical section: a mutex for short, uncontended sections.
 class CriticalSection {

@@ -168,12 +168,28 @@ TEST_F(EndToEnd, ConnectAndShutdownCyclesLeaveNothingBehind) {
         ASSERT_EQ(PevraNUV_Connect(0), 0);
         PevraNUV_Shutdown();
     }
-    const int before = PevraNUV::platform::OpenHandleCount();
+    const int handles = PevraNUV::platform::OpenHandleCount();
+    const int threads = PevraNUV::platform::ThreadCount();
     for (int cycle = 0; cycle < 50; ++cycle) {
         ASSERT_EQ(PevraNUV_Connect(0), 0) << "cycle " << cycle;
         PevraNUV_Shutdown();
     }
-    EXPECT_EQ(PevraNUV::platform::OpenHandleCount(), before);
+    EXPECT_EQ(PevraNUV::platform::OpenHandleCount(), handles);
+    // A sync thread has left the client when Shutdown returns; give the
+    // system a moment to retire it.
+    for (int wait = 0; wait < 100 && PevraNUV::platform::ThreadCount() != threads; ++wait)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(PevraNUV::platform::ThreadCount(), threads);
+}
+
+TEST_F(EndToEnd, AChangeByAnotherClientIsPushedHere) {
+    auto service = StartService();
+    ConnectWithCallbacks();
+    ASSERT_TRUE(m_recorder.WaitFor([&] { return m_recorder.versions > 0; }));
+    ChildProcess other(PTSA_PEER_HOST_PATH, {"tilt", "61"});
+    ASSERT_TRUE(other.WaitForLine("done", 10000));
+    EXPECT_TRUE(m_recorder.WaitFor([&] { return !m_recorder.tilt.empty() && m_recorder.tilt.back() == 61; }))
+        << "the other client's change was not pushed here";
 }
 
 }  // namespace

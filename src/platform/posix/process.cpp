@@ -108,15 +108,25 @@ void OpenForAppend(std::wofstream& stream, const std::wstring& path) {
     stream.open(bytes, std::ios::out | std::ios::app | std::ios::binary);
 }
 
-int OpenHandleCount() {
-    DIR* folder = ::opendir("/proc/self/fd");
+namespace {
+
+int CountEntries(const char* folderPath) {
+    DIR* folder = ::opendir(folderPath);
     if (!folder) return -1;
     int count = 0;
     while (const dirent* entry = ::readdir(folder))
         if (entry->d_name[0] != '.') ++count;
     ::closedir(folder);
-    return count - 1;  // less the descriptor of the listing itself
+    return count;
 }
+
+}  // namespace
+
+int OpenHandleCount() {
+    return CountEntries("/proc/self/fd") - 1;  // less the descriptor of the listing itself
+}
+
+int ThreadCount() { return CountEntries("/proc/self/task"); }
 
 CriticalSection::CriticalSection() {
     static_assert(sizeof(pthread_mutex_t) <= sizeof m_storage, "storage too small");

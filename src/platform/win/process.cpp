@@ -4,6 +4,8 @@
 
 #include "platform/win/internal.h"
 
+#include <tlhelp32.h>
+
 namespace PevraNUV::platform {
 
 namespace {
@@ -80,6 +82,18 @@ void OpenForAppend(std::wofstream& stream, const std::wstring& path) {
 int OpenHandleCount() {
     DWORD count = 0;
     return ::GetProcessHandleCount(::GetCurrentProcess(), &count) ? static_cast<int>(count) : -1;
+}
+
+int ThreadCount() {
+    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return -1;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = ::Thread32First(snapshot, &entry); more; more = ::Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == ::GetCurrentProcessId()) ++count;
+    ::CloseHandle(snapshot);
+    return count;
 }
 
 CriticalSection::CriticalSection() {
