@@ -1,5 +1,277 @@
+// The wire messages: composing, number formats, classifying requests,
+// judging replies and cutting pushes.
 #include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <string>
 
 #include "client/messages.h"
 
-TEST(Messages, Placeholder) { EXPECT_EQ(PevraNUV::wire::FormatSigned(-7), u"-7"); }
+namespace wire = PevraNUV::wire;
+
+namespace {
+
+const std::u16string kServiceVersion = uR"(ComponentsDriver\\ServiceVersion)";
+const std::u16string kTilt = uR"(ComponentsDriver\\PenHandler\\PenTransducer\\TiltSensitivity)";
+const std::u16string kZoomMap = uR"(ComponentsDriver\\SlavedDisplayZoomMap)";
+const std::u16string kKeystrokeCapture = uR"(ComponentsDriver\\BTButtonHandler\\KeystrokeCapture)";
+
+// A failure's log line as text; empty when it has none.
+std::wstring LogLine(const wire::Judgement& judgement) {
+    return judgement.logMessage ? std::wstring(judgement.logMessage) : std::wstring();
+}
+
+}  // namespace
+
+TEST(MessageFragments, HaveTheirProtocolTextAndLength) {
+    struct Case {
+        const std::u16string& fragment;
+        std::u16string text;
+        std::size_t length;
+    } cases[] = {
+        {wire::kHandshakeRequest, uR"({"Connected":"?"})", 17},
+        {wire::kReadRequestOpen, uR"({"GetVal":")", 11},
+        {wire::kWriteRequestOpen, uR"({")", 2},
+        {wire::kKeyValueSeparator, uR"(":")", 3},
+        {wire::kRequestClose, uR"("})", 2},
+        {wire::kZoomValueSeparator, uR"(":"{)", 4},
+        {wire::kReadReplyMark, uR"({"Val":)", 7},
+        {wire::kWriteReplyMark, uR"({"Ack":"1"})", 11},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.fragment, c.text);
+        EXPECT_EQ(c.fragment.size(), c.length) << "fragment of " << c.length << " units";
+    }
+}
+
+TEST(MessageCompose, BuildsEveryRequestForm) {
+    struct Case {
+        const char* what;
+        std::u16string message;
+        std::u16string expected;
+    } cases[] = {
+        {"read request", wire::ComposeReadRequest(kServiceVersion),
+         uR"({"GetVal":"ComponentsDriver\\ServiceVersion"})"},
+        {"read request of the tilt", wire::ComposeReadRequest(kTilt),
+         uR"({"GetVal":"ComponentsDriver\\PenHandler\\PenTransducer\\TiltSensitivity"})"},
+        {"write request", wire::ComposeWriteRequest(kTilt, u"7"),
+         uR"({"ComponentsDriver\\PenHandler\\PenTransducer\\TiltSensitivity":"7"})"},
+        {"write request of an empty value", wire::ComposeWriteRequest(kTilt, u""),
+         uR"({"ComponentsDriver\\PenHandler\\PenTransducer\\TiltSensitivity":""})"},
+        {"value with a quote, a backslash and a control unit, verbatim",
+         wire::ComposeWriteRequest(u"K", u"a\"b\\c\n\u00e9"), u"{\"K\":\"a\"b\\c\n\u00e9\"}"},
+        {"zoom map", wire::ComposeZoomMapWrite(kZoomMap, 1, -2, 2147483647, std::numeric_limits<std::int32_t>::min()),
+         uR"({"ComponentsDriver\\SlavedDisplayZoomMap":"{1,-2,2147483647,-2147483648}"})"},
+        {"zoom map of zeros", wire::ComposeZoomMapWrite(kZoomMap, 0, 0, 0, 0),
+         uR"({"ComponentsDriver\\SlavedDisplayZoomMap":"{0,0,0,0}"})"},
+        {"key capture start", wire::ComposeWriteRequest(kKeystrokeCapture, u"1"),
+         uR"({"ComponentsDriver\\BTButtonHandler\\KeystrokeCapture":"1"})"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.message, c.expected) << c.what;
+}
+
+TEST(MessageCompose, LengthsAreTheSumOfFragmentsAndTexts) {
+    EXPECT_EQ(kServiceVersion.size(), 32u);
+    EXPECT_EQ(kKeystrokeCapture.size(), 51u);
+    EXPECT_EQ(wire::ComposeReadRequest(kServiceVersion).size(), 11u + 32u + 2u);
+    EXPECT_EQ(wire::ComposeWriteRequest(kServiceVersion, u"42").size(), 2u + 32u + 3u + 2u + 2u);
+    EXPECT_EQ(wire::ComposeWriteRequest(kKeystrokeCapture, u"0").size(), 59u);
+    // The separator ends in "{"; then 4 numbers, 3 commas and "}" before the close.
+    EXPECT_EQ(wire::ComposeZoomMapWrite(kZoomMap, 10, 20, 30, 40).size(), 2u + kZoomMap.size() + 4u + 8u + 3u + 1u + 2u);
+}
+
+TEST(NumberFormat, UnsignedIsPlainDecimal) {
+    struct Case {
+        std::uint32_t number;
+        std::u16string text;
+    } cases[] = {
+        {0u, u"0"}, {7u, u"7"}, {10u, u"10"}, {1000000u, u"1000000"}, {2147483648u, u"2147483648"},
+        {4294967295u, u"4294967295"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(wire::FormatUnsigned(c.number), c.text) << c.number;
+}
+
+TEST(NumberFormat, SignedHasAMinusBeforeNegativeNumbers) {
+    struct Case {
+        std::int32_t number;
+        std::u16string text;
+    } cases[] = {
+        {0, u"0"},
+        {1, u"1"},
+        {-1, u"-1"},
+        {-7, u"-7"},
+        {-90, u"-90"},
+        {100, u"100"},
+        {std::numeric_limits<std::int32_t>::max(), u"2147483647"},
+        {std::numeric_limits<std::int32_t>::min(), u"-2147483648"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(wire::FormatSigned(c.number), c.text) << c.number;
+    EXPECT_EQ(wire::FormatSigned(std::numeric_limits<std::int32_t>::min()).size(), 11u);
+}
+
+TEST(MessageClassify, ReadThenHandshakeThenWrite) {
+    using Kind = wire::RequestKind;
+    struct Case {
+        std::u16string request;
+        Kind kind;
+    } cases[] = {
+        {wire::ComposeReadRequest(kServiceVersion), Kind::Read},
+        {uR"({"Connected":"?"})", Kind::Handshake},
+        {wire::ComposeWriteRequest(kTilt, u"7"), Kind::Write},
+        {wire::ComposeZoomMapWrite(kZoomMap, 1, 2, 3, 4), Kind::Write},
+        {uR"({"ComponentsDriver\\BTButtonHandler\\KeystrokeCapture":"1"})", Kind::Write},
+        {uR"({"ComponentsDriver\\BTButtonHandler\\KeystrokeCapture":"0"})", Kind::Write},
+        // The marks count anywhere in the text, the read mark first.
+        {uR"(x{"Connected":"?"}y)", Kind::Handshake},
+        {uR"({"Connected":"?"}{"GetVal":")", Kind::Read},
+        {uR"({"K":"{"GetVal":"x"})", Kind::Read},
+        {uR"({"Connected":"!"})", Kind::Write},
+        {u"", Kind::Write},
+    };
+    for (const Case& c : cases) EXPECT_EQ(wire::ClassifyRequest(c.request), c.kind) << testing::PrintToString(c.request);
+}
+
+TEST(MessageJudge, EveryReplyAgainstItsRequest) {
+    const std::u16string read = wire::ComposeReadRequest(kServiceVersion);
+    const std::u16string write = wire::ComposeWriteRequest(kTilt, u"7");
+    const std::u16string handshake = wire::kHandshakeRequest;
+    const std::u16string keyCapture = uR"({"ComponentsDriver\\BTButtonHandler\\KeystrokeCapture":"1"})";
+    const std::wstring getBad = L"Get value: bad format.\r\n";
+    const std::wstring setBad = L"Set value: bad format.\r\n";
+    const std::wstring unknownVersion = L"Unknown protocol version.\r\n";
+
+    struct Case {
+        const char* what;
+        std::u16string request;
+        std::u16string reply;
+        bool ok;
+        std::wstring logLine;
+        bool hasValue;
+        std::u16string key;
+        std::u16string value;
+    } cases[] = {
+        {"read: a quoted value", read, uR"({"Val":"42"})", true, L"", true, kServiceVersion, u"42"},
+        {"read: an empty value", read, uR"({"Val":""})", true, L"", true, kServiceVersion, u""},
+        {"read: an unquoted value gives the closing brace", read, uR"({"Val":5})", true, L"", true, kServiceVersion,
+         u"}"},
+        {"read: text before the mark", read, uR"(x{"Val":"5"})", true, L"", true, kServiceVersion, u"5"},
+        {"read: a colon before the mark moves the cut", read, uR"(a:{"Val":"5"})", true, L"", true, kServiceVersion,
+         uR"("Val":"5)"},
+        {"read: a value holding a colon", read, uR"({"Val":"1:2"})", true, L"", true, kServiceVersion, u"1:2"},
+        {"read: a write acknowledgement", read, uR"({"Ack":"1"})", false, getBad, false, u"", u""},
+        {"read: the mark cut short", read, uR"({"Val")", false, getBad, false, u"", u""},
+        {"read: the mark with nothing to cut", read, uR"({"Val":)", true, L"", false, u"", u""},
+        {"read: empty", read, u"", false, L"", false, u"", u""},
+        {"write: the acknowledgement", write, uR"({"Ack":"1"})", true, L"", false, u"", u""},
+        {"write: the mark inside longer text", write, uR"(xx{"Ack":"1"}{"Ack":"0"})", true, L"", false, u"", u""},
+        {"write: a refusal", write, uR"({"Ack":"0"})", false, setBad, false, u"", u""},
+        {"write: a read reply", write, uR"({"Val":"7"})", false, setBad, false, u"", u""},
+        {"write: empty", write, u"", false, L"", false, u"", u""},
+        {"key capture is a write", keyCapture, uR"({"Ack":"1"})", true, L"", false, u"", u""},
+        {"key capture refused", keyCapture, uR"({"Val":"1"})", false, setBad, false, u"", u""},
+        {"key capture: empty", keyCapture, u"", false, L"", false, u"", u""},
+        {"handshake: the reference", handshake, uR"({"Ack":"1"})", true, L"", false, u"", u""},
+        {"handshake: a later version", handshake, uR"({"Ack":"2"})", true, L"", false, u"", u""},
+        {"handshake: 0 sorts after the quote", handshake, uR"({"Ack":"10"})", true, L"", false, u"", u""},
+        {"handshake: a unit above 0x7FFF sorts last", handshake, u"{\"Ack\":\"1\uFFFF", true, L"", false, u"", u""},
+        {"handshake: a first unit above 0x7FFF", handshake, u"\u8000", true, L"", false, u"", u""},
+        {"handshake: an earlier version", handshake, uR"({"Ack":"0"})", false, unknownVersion, false, u"", u""},
+        {"handshake: a prefix of the reference", handshake, uR"({"Ack")", false, unknownVersion, false, u"", u""},
+        {"handshake: a comma sorts before the brace", handshake, uR"({"Ack":"1","x":"y"})", false, unknownVersion,
+         false, u"", u""},
+        {"handshake: empty", handshake, u"", false, L"", false, u"", u""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        wire::Judgement judgement = wire::JudgeReply(c.request, c.reply);
+        EXPECT_EQ(judgement.ok, c.ok);
+        EXPECT_EQ(LogLine(judgement), c.logLine);
+        EXPECT_EQ(judgement.hasValue, c.hasValue);
+        if (c.hasValue) {
+            EXPECT_EQ(judgement.key, c.key);
+            EXPECT_EQ(judgement.value, c.value);
+        }
+    }
+}
+
+TEST(MessageJudge, ReadReplyValueKeepsItsLength) {
+    wire::Judgement judgement = wire::JudgeReply(wire::ComposeReadRequest(kServiceVersion), uR"({"Val":"42"})");
+    ASSERT_TRUE(judgement.hasValue);
+    EXPECT_EQ(judgement.key.size(), 32u);
+    EXPECT_EQ(judgement.value.size(), 2u);
+}
+
+TEST(MessageCut, PushesIntoKeyAndValue) {
+    struct Case {
+        const char* what;
+        std::u16string push;
+        std::u16string key;
+        std::u16string value;
+    } cases[] = {
+        {"a key and its value", uR"({"ComponentsDriver\\ServiceVersion":"42"})", kServiceVersion, u"42"},
+        {"a value holding colons", uR"({"ComponentsDriver\\ServiceVersion":"a:b:c"})", kServiceVersion, u"a:b:c"},
+        {"a bare key", uR"({"RunAppOptionsList":"x"})", u"RunAppOptionsList", u"x"},
+        {"a zoom map value", uR"({"ComponentsDriver\\SlavedDisplayZoomMap":"{1,2,3,4}"})", kZoomMap, u"{1,2,3,4}"},
+        {"a value holding a quote", u"{\"K\":\"a\"b\"}", u"K", u"a\"b"},
+        // Nothing is examined: the units around the key and value are dropped
+        // whatever they are.
+        {"unquoted", u"xxKx:xVxx", u"K", u"V"},
+        // The colon at positions 0 to 3 leaves no room for a key.
+        {"colon at 0", u":xyzw", u"", u"y"},
+        {"colon at 1", u"{:xyzw", u"", u"y"},
+        {"colon at 2", uR"({":"v"})", u"", u"v"},
+        {"colon at 3", uR"({"":"v"})", u"", u"v"},
+        {"colon at 4", uR"({"K":"v"})", u"K", u"v"},
+        // The value rule: n - c - 4 units from c + 2; when that is below zero,
+        // the rest from c + 2.
+        {"n - c - 4 is 0", uR"({"K":""})", u"K", u""},
+        {"n - c - 4 is -1", uR"({"K":xy)", u"K", u"y"},
+        {"n - c - 4 is -2", uR"({"K":x)", u"K", u""},
+        {"n - c - 4 is -2, two units", u":x", u"", u""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::u16string key = u"unset", value = u"unset";
+        ASSERT_TRUE(wire::CutPush(c.push, key, value));
+        EXPECT_EQ(key, c.key);
+        EXPECT_EQ(value, c.value);
+    }
+}
+
+// Texts the rules cannot cut are refused without reading outside them. The
+// long forms live on the heap with no spare room, where the sanitizer build
+// sees any read past their end.
+TEST(MessageCut, RefusesTextsTheRulesCannotCut) {
+    const std::u16string longKey(600, u'k');
+    struct Case {
+        const char* what;
+        std::u16string text;
+    } cases[] = {
+        {"empty", u""},
+        {"one unit", u"{"},
+        {"a lone colon", u":"},
+        {"no colon", uR"({"K"})"},
+        {"no colon, long", u"{\"" + longKey + u"\"}"},
+        {"colon last", uR"({"K":)"},
+        {"colon last, long", u"{\"" + longKey + u"\":"},
+        {"two units, colon last", u"{:"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::u16string text = c.text;
+        text.shrink_to_fit();
+        std::u16string key, value;
+        EXPECT_FALSE(wire::CutPush(text, key, value));
+        EXPECT_FALSE(wire::CutKey(text, key));
+        EXPECT_FALSE(wire::CutValue(text, value));
+    }
+}
+
+TEST(MessageCut, LongPushIsCutWhole) {
+    const std::u16string value(5000, u'v');
+    std::u16string key, cut;
+    ASSERT_TRUE(wire::CutPush(wire::ComposeWriteRequest(kTilt, value), key, cut));
+    EXPECT_EQ(key, kTilt);
+    EXPECT_EQ(cut, value);
+}
