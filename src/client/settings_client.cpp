@@ -111,8 +111,9 @@ namespace PevraNUV {
 void SettingsClient::DispatchValue(const std::u16string& key, const std::u16string& value) {
     // A linear walk: the first entry with exactly this key. A key without an
     // entry is dropped silently.
-    for (const auto& [entryKey, handler] : HandlerTable) {
-        if (entryKey != key) continue;
+    for (const HandlerEntry& entry : HandlerTable) {
+        if (entry.first != key) continue;
+        const ValueHandler& handler = entry.second;
         if (handler) RunSerialized([&] { handler(*this, value); });
         return;
     }
