@@ -49,19 +49,21 @@ TEST_F(DispatchTest, VersionsAreReportedTogether) {
 
 TEST_F(DispatchTest, AVersionOfSixteenCharactersIsStoredAndSilencesBothUntilItFitsAgain) {
     const std::u16string fifteen(15, u'5'), sixteen(16, u'6');
-    auto calls = Feed(0, fifteen);
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(Text(calls[0].versions.serviceVersion), fifteen);
+    // Each version in turn is the long one; the other changes meanwhile.
+    for (auto [id, version, other] : {std::tuple{0, &PevraNUV_Versions::serviceVersion, 1},
+                                      std::tuple{1, &PevraNUV_Versions::hidRouterVersion, 0}}) {
+        auto calls = Feed(id, fifteen);
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(Text(calls[0].versions.*version), fifteen);
 
-    EXPECT_TRUE(Feed(0, sixteen).empty());
-    EXPECT_EQ(client->m_serviceVersion, sixteen);
-    EXPECT_TRUE(Feed(1, u"1.0").empty()) << "the other version waits too";
-    EXPECT_EQ(client->m_hidRouterVersion, u"1.0");
+        EXPECT_TRUE(Feed(id, sixteen).empty());
+        EXPECT_EQ(id == 0 ? client->m_serviceVersion : client->m_hidRouterVersion, sixteen);
+        EXPECT_TRUE(Feed(other, u"1." + std::u16string(1, u'0' + id)).empty()) << "the other version waits too";
 
-    calls = Feed(0, fifteen);
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(Text(calls[0].versions.serviceVersion), fifteen);
-    EXPECT_EQ(Text(calls[0].versions.hidRouterVersion), u"1.0");
+        calls = Feed(id, fifteen);
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(Text(calls[0].versions.*version), fifteen);
+    }
 }
 
 TEST_F(DispatchTest, AnEmptyVersionIsStoredAndReported) {
