@@ -39,6 +39,17 @@ private:
     std::shared_ptr<CPevSemaphore> m_lock;
 };
 
+// Closes the file whatever state its stream is in. A stream left holding
+// text it could not convert throws when it is closed; the file is closed
+// all the same, and the unconverted text is dropped.
+void CloseLogFile() noexcept {
+    try {
+        g_logFile.close();
+    } catch (...) {
+    }
+    g_logFile.clear();
+}
+
 void WriteRecord(const wchar_t* text) {
     platform::LocalTime now = platform::CurrentLocalTime();
     g_logFile << std::setfill(L'0') << std::setw(2) << now.hour << L':' << std::setw(2) << now.minute << L':'
@@ -46,6 +57,10 @@ void WriteRecord(const wchar_t* text) {
               << platform::CurrentProcessId() << L'/' << std::setw(5) << platform::CurrentThreadId() << L" -- "
               << text;
     g_logFile.flush();
+    // A record the stream could not take (a character its locale cannot
+    // convert) leaves it failed: close the file, and the next call opens it
+    // again and appends.
+    if (!g_logFile) CloseLogFile();
 }
 
 }  // namespace
@@ -77,7 +92,7 @@ void LogMessage(const wchar_t* format, ...) {
 void SetLogFilePath(const std::wstring& path) {
     LogLockGuard guard;
     if (path == g_logFilePath) return;
-    if (g_logFile.is_open()) g_logFile.close();
+    if (g_logFile.is_open()) CloseLogFile();
     g_logFilePath = path;
 }
 
