@@ -206,6 +206,25 @@ TEST_F(LogTest, FailedOpenIsRetriedByTheNextCall) {
     EXPECT_EQ(fields[7].str(), "kept");
 }
 
+// A character that the stream's locale cannot convert must not stop the log:
+// the records after it are written, and the file can still be closed.
+TEST_F(LogTest, AnUnconvertibleTextDoesNotStopTheFile) {
+    fs::path file = FileIn("unconvertible.log");
+    SetLogFilePath(file.wstring());
+    LogMessage(L"before\r\n");
+    LogMessage(L"%ls\r\n", L"\u4e2d\u6587 \u20ac");
+    LogMessage(L"after\r\n");
+    std::string text;
+    ASSERT_NO_THROW(text = ReadClosed(file));
+    std::vector<std::string> records = SplitRecords(text);
+    ASSERT_GE(records.size(), 2u) << text;
+    std::smatch fields;
+    ASSERT_TRUE(std::regex_match(records.front(), fields, kRecord)) << text;
+    EXPECT_EQ(fields[7].str(), "before");
+    ASSERT_TRUE(std::regex_match(records.back(), fields, kRecord)) << text;
+    EXPECT_EQ(fields[7].str(), "after");
+}
+
 TEST_F(LogTest, ConcurrentWritersGiveWholeRecords) {
     fs::path file = FileIn("threads.log");
     SetLogFilePath(file.wstring());
