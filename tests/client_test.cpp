@@ -261,7 +261,9 @@ TEST(SettingsClient, CreateAndDestroyCyclesLeakNoHandle) {
         client->RunSerialized([&] { client->EnqueueMessage(u"queued"); });
     }
     if (before < 0) GTEST_SKIP() << "the platform cannot count open handles";
-    EXPECT_EQ(platform::OpenHandleCount(), before);
+    // At most as many as before: a leak of two events per cycle would show
+    // as thousands more; fewer may mean another test's thread closed some.
+    EXPECT_LE(platform::OpenHandleCount(), before);
 }
 
 // A client without a sync thread has nobody to wait for: its destruction

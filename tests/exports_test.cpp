@@ -115,7 +115,7 @@ TEST_F(Exports, ShutdownCyclesAlwaysLeaveAFreshClient) {
         PevraNUV_Shutdown();
         ExpectFresh(*g_client.load());
     }
-    if (handlesBefore >= 0) EXPECT_EQ(platform::OpenHandleCount(), handlesBefore) << "no handle leaked";
+    if (handlesBefore >= 0) EXPECT_LE(platform::OpenHandleCount(), handlesBefore) << "no handle leaked";
 }
 
 TEST_F(Exports, SettersAfterShutdownQueueOnTheNewClient) {
