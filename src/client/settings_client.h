@@ -64,6 +64,10 @@ public:
     }
 
     bool IsConnected() const { return m_sendOnlyPipe.load() != platform::kInvalidHandle; }
+    bool HasSyncThread() {
+        std::lock_guard<std::mutex> state(m_threadMutex);
+        return m_threadRunning;
+    }
 
     // ---- Fields, in declaration order. Touched only under m_lock, except
     // where a comment says otherwise.

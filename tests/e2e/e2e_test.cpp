@@ -2,6 +2,7 @@
 // real transport.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "PTabletSettingsAPI.h"
+#include "api/library.h"
 #include "child_process.h"
 #include "log/log.h"
 #include "platform/platform.h"
@@ -29,6 +31,7 @@ struct Recorder {
     std::vector<std::int32_t> tilt;
     std::vector<std::int32_t> tip;
     std::vector<PevraNUV_ZoomMap> zoom;
+    std::vector<std::vector<std::int32_t>> topSingleOptions;
     int versions = 0;
     std::uint32_t tiltThread = 0;
 
@@ -57,6 +60,13 @@ PevraNUV_Callbacks RecordingTable() {
     table.OnSlavedDisplayZoom = [](void*, PevraNUV_ZoomMap zoom) {
         std::lock_guard<std::mutex> lock(g_recorder->mutex);
         g_recorder->zoom.push_back(zoom);
+        g_recorder->changed.notify_all();
+    };
+    table.OnTopButtonSingleOptions = [](void*, const PevraNUV_ButtonFunction* options, std::size_t count) {
+        std::lock_guard<std::mutex> lock(g_recorder->mutex);
+        std::vector<std::int32_t> codes;
+        for (std::size_t i = 0; i < count; ++i) codes.push_back(options[i].function);
+        g_recorder->topSingleOptions.push_back(codes);
         g_recorder->changed.notify_all();
     };
     table.OnVersions = [](void*, const PevraNUV_Versions*) {
@@ -106,6 +116,20 @@ protected:
     }
 
     std::string Log() { return ReadFile(m_logPath); }
+
+    bool WaitForTilt(std::int32_t value) {
+        return m_recorder.WaitFor([&] { return !m_recorder.tilt.empty() && m_recorder.tilt.back() == value; });
+    }
+
+    // The sync thread of the current client ends within the time limits of
+    // one exchange.
+    static bool SyncThreadEnds() {
+        for (int wait = 0; wait < 400; ++wait) {
+            if (!PevraNUV::CurrentClient().HasSyncThread()) return true;
+            std::this_thread::sleep_for(10ms);
+        }
+        return false;
+    }
 
     Recorder m_recorder;
     PevraNUV_Callbacks m_table = RecordingTable();
@@ -190,6 +214,133 @@ TEST_F(EndToEnd, AChangeByAnotherClientIsPushedHere) {
     ASSERT_TRUE(other.WaitForLine("done", 10000));
     EXPECT_TRUE(m_recorder.WaitFor([&] { return !m_recorder.tilt.empty() && m_recorder.tilt.back() == 61; }))
         << "the other client's change was not pushed here";
+}
+
+// ---- What each fault of the service does to the link -------------------
+
+struct Fault {
+    const char* name;
+    std::vector<std::string> serviceArguments;
+    bool setTilt;              // the fault shows on a write, after the handshake
+    const char* logMessage;    // the record expected in the log, or nullptr for none
+    bool threadSurvives;
+};
+
+void PrintTo(const Fault& fault, std::ostream* out) { *out << fault.name; }
+
+class FaultMatrix : public EndToEnd, public ::testing::WithParamInterface<Fault> {};
+
+TEST_P(FaultMatrix, EndsOrKeepsTheLinkAsSpecified) {
+    const Fault& fault = GetParam();
+    auto service = StartService(fault.serviceArguments);
+    PevraNUV_RegisterCallbacks(&m_table, nullptr);
+    ASSERT_EQ(PevraNUV_Connect(0), 0);
+    if (fault.setTilt) PevraNUV_SetTiltSensitivity(9);
+    if (fault.threadSurvives) {
+        PevraNUV_SetTiltSensitivity(8);
+        EXPECT_TRUE(WaitForTilt(8)) << "the link did not survive";
+        EXPECT_TRUE(PevraNUV::CurrentClient().HasSyncThread());
+    } else {
+        EXPECT_TRUE(SyncThreadEnds()) << "the sync thread did not end";
+        // A failed link still counts as connected: Connect does not reconnect.
+        EXPECT_EQ(PevraNUV_Connect(0), 0);
+    }
+    const std::string log = Log();
+    if (fault.logMessage) {
+        EXPECT_NE(log.find(std::string(" -- ") + fault.logMessage + "\r\n"), std::string::npos) << log;
+    } else {
+        EXPECT_EQ(log, "") << "no record was expected";
+    }
+    // Shutdown of a client whose thread ended on a failure returns at once.
+    const auto start = std::chrono::steady_clock::now();
+    PevraNUV_Shutdown();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EndToEnd, FaultMatrix,
+    ::testing::Values(
+        Fault{"EmptyReply", {"--bad-reply", "empty"}, false, nullptr, false},
+        Fault{"ReadReplyWithoutMark", {"--bad-reply", "no-val-mark"}, false, "Get value: bad format.", false},
+        Fault{"WriteReplyAck0", {"--bad-reply", "ack-0"}, true, "Set value: bad format.", false},
+        Fault{"HandshakeAck0", {"--bad-reply", "handshake-ack-0"}, false, "Unknown protocol version.", false},
+        Fault{"HandshakeCut", {"--bad-reply", "handshake-cut"}, false, "Unknown protocol version.", false},
+        Fault{"HandshakeExtraMember", {"--bad-reply", "handshake-extra"}, false, "Unknown protocol version.", false},
+        Fault{"HandshakeAck2", {"--bad-reply", "handshake-ack-2"}, false, nullptr, true},
+        Fault{"HandshakeAck10", {"--bad-reply", "handshake-ack-10"}, false, nullptr, true},
+        Fault{"ReplyPastTheTimeLimit", {"--delay-reply-ms", "1500", "--only-request", "3"}, false, "Ack read failed.", false},
+        Fault{"RequestPipeClosed", {"--close-after", "2"}, false, "Ack read failed.", false},
+        Fault{"OddByteCount", {"--odd-bytes"}, false, nullptr, true},
+        Fault{"RepliesInPieces", {"--long-reply", "3000"}, false, nullptr, true}),
+    [](const ::testing::TestParamInfo<Fault>& info) { return std::string(info.param.name); });
+
+TEST_F(EndToEnd, ServiceDyingInTheHandshakeEndsTheThread) {
+    auto service = StartService({"--die-in-handshake", "5"});
+    PevraNUV_RegisterCallbacks(&m_table, nullptr);
+    ASSERT_EQ(PevraNUV_Connect(0), 0);
+    EXPECT_TRUE(SyncThreadEnds());
+    // Whichever pipe notices first: the push pipe or the pending exchange.
+    const std::string log = Log();
+    EXPECT_TRUE(log.find(" -- SyncThread read failed.\r\n") != std::string::npos ||
+                log.find(" -- Ack read failed.\r\n") != std::string::npos)
+        << log;
+}
+
+TEST_F(EndToEnd, APushLongerThanOnePieceArrivesWhole) {
+    auto service = StartService({"--stdin-control"});
+    ConnectWithCallbacks();
+    ASSERT_TRUE(m_recorder.WaitFor([&] { return !m_recorder.topSingleOptions.empty(); }));
+    std::string list = "[";
+    for (int code = 1000; code < 1080; ++code) list += "{\"" + std::to_string(code) + "\":\"Option\"},";
+    list += "]";
+    ASSERT_GT(list.size(), 1024u);  // several 1024-byte pieces in UTF-16
+    service->WriteLine("push TopButtonSingleOptionsList " + list);
+    ASSERT_TRUE(m_recorder.WaitFor([&] {
+        const auto& codes = m_recorder.topSingleOptions.back();
+        return std::find(codes.begin(), codes.end(), 1079) != codes.end();
+    })) << "the end of the long push never arrived";
+    const auto& codes = m_recorder.topSingleOptions.back();
+    EXPECT_NE(std::find(codes.begin(), codes.end(), 1000), codes.end());
+    EXPECT_EQ(PevraNUV::CurrentClient().HasSyncThread(), true);
+}
+
+TEST_F(EndToEnd, AStopWinsOverWaitingMessages) {
+    auto service = StartService({"--delay-reply-ms", "5"});
+    ConnectWithCallbacks();
+    ASSERT_TRUE(m_recorder.WaitFor([&] { return m_recorder.versions > 0; }, 10000ms));
+    for (unsigned value = 1; value <= 400; ++value) PevraNUV_SetTiltSensitivity(value);
+    const auto start = std::chrono::steady_clock::now();
+    PevraNUV_Shutdown();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1000ms) << "the stop waited for the queue";
+    // What the service holds now shows how far the queue got.
+    m_recorder.tilt.clear();
+    ConnectWithCallbacks();
+    PevraNUV_SetTipSensitivity(77);
+    ASSERT_TRUE(m_recorder.WaitFor([&] { return !m_recorder.tip.empty() && m_recorder.tip.back() == 77; }, 10000ms));
+    std::lock_guard<std::mutex> lock(m_recorder.mutex);
+    ASSERT_FALSE(m_recorder.tilt.empty());
+    EXPECT_LT(m_recorder.tilt.back(), 400);
+}
+
+TEST_F(EndToEnd, KeyCaptureFromStartToFinish) {
+    auto service = StartService({"--stdin-control"});
+    ConnectWithCallbacks();
+    PevraNUV_StartKeyCapture();
+    PevraNUV_SetTiltSensitivity(11);  // answered after the start of the capture
+    ASSERT_TRUE(WaitForTilt(11));
+    service->WriteLine("key Ctrl+");
+    service->WriteLine("key Alt+K");
+    // The service pushes in order: once this value is here, the keys are too.
+    service->WriteLine("set ComponentsDriver\\PenHandler\\PenTransducer\\TiltSensitivity 56");
+    ASSERT_TRUE(WaitForTilt(56));
+    PevraNUV_Char buffer[32];
+    PevraNUV_FinishKeyCapture(buffer, sizeof buffer);
+    const std::u16string expected = u"Ctrl+Alt+K";
+    EXPECT_EQ(std::u16string(buffer, buffer + expected.size()), expected);
+    EXPECT_EQ(buffer[expected.size()], 0);
+    // Finishing handed the keys over and forgot them.
+    PevraNUV_FinishKeyCapture(buffer, sizeof buffer);
+    EXPECT_EQ(buffer[0], 0);
 }
 
 }  // namespace
