@@ -13,16 +13,9 @@ constexpr int kRunApp = 75, kTopSingle = 76;
 
 class OptionTest : public ClientTest {
 protected:
-    void SetUp() override {
-        ClientTest::SetUp();
-        RegisterRecorder();
-    }
     // The one report a value gives, as its list of records.
     std::vector<PevraNUV_ButtonFunction> Feed(int id, const std::u16string& value, int slot) {
-        Journal::Instance().Clear();
-        Dispatch(id, value);
-        const std::vector<Call> calls = Calls();
-        Journal::Instance().Clear();
+        const std::vector<Call> calls = ClientTest::Feed(id, value);
         EXPECT_EQ(calls.size(), 1u);
         if (calls.size() != 1) return {};
         EXPECT_EQ(calls[0].slot, slot);

@@ -21,7 +21,7 @@ std::u16string Read(int id) { return u"{\"GetVal\":\"" + KeyOf(id) + u"\"}"; }
 PevraNUV_ButtonFunction Record(std::int32_t function, const std::u16string& text = u"") {
     PevraNUV_ButtonFunction record{};
     record.function = function;
-    SetText(record, text);
+    std::copy(text.begin(), text.end(), record.text);
     return record;
 }
 

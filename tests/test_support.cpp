@@ -1,6 +1,5 @@
 #include "test_support.h"
 
-#include <algorithm>
 #include <utility>
 
 #include "api/library.h"
@@ -8,6 +7,11 @@
 #include "settings/catalogue.h"
 
 namespace ptsa_test {
+
+const PevraNUV_ButtonFunction& Call::Button() const {
+    if (slot == kOnTopSwitch || slot == kOnBottomSwitch) return sideSwitch.press;
+    return records.at(slot == kOnMenuOp ? number : 0);
+}
 
 Journal& Journal::Instance() {
     static Journal journal;
@@ -20,15 +24,11 @@ void Journal::Clear() {
     m_hook = nullptr;
 }
 
-std::vector<Call> Journal::Calls() const {
+std::vector<Call> Journal::Calls(int slot) const {
     std::lock_guard<std::mutex> guard(m_mutex);
-    return m_calls;
-}
-
-std::vector<Call> Journal::CallsTo(int slot) const {
-    std::vector<Call> calls = Calls();
-    calls.erase(std::remove_if(calls.begin(), calls.end(), [slot](const Call& call) { return call.slot != slot; }),
-                calls.end());
+    std::vector<Call> calls;
+    for (const Call& call : m_calls)
+        if (slot < 0 || call.slot == slot) calls.push_back(call);
     return calls;
 }
 
@@ -50,75 +50,50 @@ void Journal::Record(Call call) {
 
 namespace {
 
-Call Begin(int slot, void* context, const void* pointer = nullptr) {
+// Records a call of slot S after fill has copied its arguments.
+template <int S, typename Fill>
+void Record(void* context, const void* pointer, Fill fill) {
     Call call;
-    call.slot = slot;
+    call.slot = S;
     call.context = context;
     call.pointer = pointer;
-    return call;
+    fill(call);
+    Journal::Instance().Record(std::move(call));
 }
 
-// The callbacks of one shape, for every slot of that shape.
 template <int S>
 void OnRecords(void* context, const PevraNUV_ButtonFunction* records, std::size_t number) {
-    Call call = Begin(S, context, records);
-    call.number = number;
-    const std::size_t count = S == kOnMenuOp ? 10 : S < kOnMenuOp ? 1 : number;
-    if (count > 0) call.records.assign(records, records + count);
-    Journal::Instance().Record(std::move(call));
+    Record<S>(context, records, [&](Call& call) {
+        call.number = number;
+        const std::size_t count = S == kOnMenuOp ? 10 : S < kOnMenuOp ? 1 : number;
+        if (count > 0) call.records.assign(records, records + count);
+    });
 }
 
 template <int S>
 void OnSideSwitch(void* context, const PevraNUV_SideSwitch* sideSwitch) {
-    Call call = Begin(S, context, sideSwitch);
-    call.sideSwitch = *sideSwitch;
-    Journal::Instance().Record(std::move(call));
+    Record<S>(context, sideSwitch, [&](Call& call) { call.sideSwitch = *sideSwitch; });
 }
 
 template <int S>
 void OnNumber(void* context, std::int32_t value) {
-    Call call = Begin(S, context);
-    call.value = value;
-    Journal::Instance().Record(std::move(call));
+    Record<S>(context, nullptr, [&](Call& call) { call.value = value; });
 }
 
 template <int S>
 void OnRange(void* context, std::int32_t low, std::int32_t high) {
-    Call call = Begin(S, context);
-    call.value = low;
-    call.high = high;
-    Journal::Instance().Record(std::move(call));
-}
-
-void OnVersions(void* context, const PevraNUV_Versions* versions) {
-    Call call = Begin(kOnVersions, context, versions);
-    call.versions = *versions;
-    Journal::Instance().Record(std::move(call));
-}
-
-void OnPenInfo(void* context, const PevraNUV_PenInfo* pen) {
-    Call call = Begin(kOnPenInfo, context, pen);
-    call.pen = *pen;
-    Journal::Instance().Record(std::move(call));
-}
-
-void OnZoom(void* context, PevraNUV_ZoomMap zoom) {
-    Call call = Begin(kOnSlavedDisplayZoom, context);
-    call.zoom = zoom;
-    Journal::Instance().Record(std::move(call));
-}
-
-void OnWedgeCount(void* context, std::size_t count) {
-    Call call = Begin(kOnWedgeCount, context);
-    call.number = count;
-    Journal::Instance().Record(std::move(call));
+    Record<S>(context, nullptr, [&](Call& call) { call.value = low, call.high = high; });
 }
 
 }  // namespace
 
 const PevraNUV_Callbacks kRecordingTable = {
-    OnVersions,
-    OnPenInfo,
+    [](void* context, const PevraNUV_Versions* versions) {
+        Record<kOnVersions>(context, versions, [&](Call& call) { call.versions = *versions; });
+    },
+    [](void* context, const PevraNUV_PenInfo* pen) {
+        Record<kOnPenInfo>(context, pen, [&](Call& call) { call.pen = *pen; });
+    },
     OnRecords<kOnEraserSinglePress>,
     OnRecords<kOnEraserDoublePress>,
     OnRecords<kOnEraserLongPress>,
@@ -127,38 +102,27 @@ const PevraNUV_Callbacks kRecordingTable = {
     OnRecords<kOnMenuOp>,
     OnNumber<kOnTipSensitivity>,
     OnNumber<kOnTiltSensitivity>,
-    OnZoom,
+    [](void* context, PevraNUV_ZoomMap zoom) {
+        Record<kOnSlavedDisplayZoom>(context, nullptr, [&](Call& call) { call.zoom = zoom; });
+    },
     OnRecords<kOnRunAppOptions>,
     OnRecords<kOnTopButtonSingleOptions>,
     OnRecords<kOnTopButtonDoubleOptions>,
     OnRecords<kOnTopButtonLongOptions>,
     OnRecords<kOnSideSwitchOptions>,
     OnRecords<kOnRadialWedgeOptions>,
-    OnWedgeCount,
+    [](void* context, std::size_t count) {
+        Record<kOnWedgeCount>(context, nullptr, [&](Call& call) { call.number = count; });
+    },
     OnRange<kOnRangeA>,
     OnRange<kOnRangeB>,
 };
 
-const PevraNUV_ButtonFunction& ReportedButton(const Call& call) {
-    if (call.slot == kOnTopSwitch || call.slot == kOnBottomSwitch) return call.sideSwitch.press;
-    return call.records.at(call.slot == kOnMenuOp ? call.number : 0);
-}
-
-std::u16string Text(const PevraNUV_Char* field, std::size_t capacity) {
-    std::u16string text;
-    for (std::size_t i = 0; i < capacity && field[i] != 0; ++i) text += static_cast<char16_t>(field[i]);
-    return text;
-}
-
-void SetText(PevraNUV_ButtonFunction& record, const std::u16string& text) {
-    constexpr std::size_t capacity = sizeof record.text / sizeof record.text[0];
-    std::fill(std::begin(record.text), std::end(record.text), PevraNUV_Char{0});
-    for (std::size_t i = 0; i < text.size() && i < capacity; ++i) record.text[i] = static_cast<PevraNUV_Char>(text[i]);
-}
-
 void ClientTest::SetUp() {
     Journal::Instance().Clear();
     client = PevraNUV::SettingsClient::Create();
+    if (m_record) Register(&kRecordingTable, &host);
+    Journal::Instance().Clear();
 }
 
 void ClientTest::TearDown() {
@@ -170,12 +134,15 @@ void ClientTest::Register(const PevraNUV_Callbacks* table, void* context) {
     client->RunSerialized([&] { PevraNUV::RegisterHost(*client, table, context); });
 }
 
-void ClientTest::RegisterRecorder() {
-    Register(&kRecordingTable, &host);
-    Journal::Instance().Clear();
-}
-
 void ClientTest::Dispatch(int id, const std::u16string& value) { client->DispatchValue(PevraNUV::KeyOf(id), value); }
+
+std::vector<Call> ClientTest::Feed(int id, const std::u16string& value) {
+    Journal::Instance().Clear();
+    Dispatch(id, value);
+    std::vector<Call> calls = Calls();
+    Journal::Instance().Clear();
+    return calls;
+}
 
 void ExportTest::SetUp() {
     Journal::Instance().Clear();
