@@ -10,12 +10,16 @@
 //   or outside int32) is dropped: no field changes, no host is called. Every
 //   number of a value is read before anything is stored, so no record is
 //   ever half updated. In an option list only the pair whose first string
-//   does not read is skipped.
+//   does not read is skipped; a battery status that does not read changes
+//   nothing and calls nobody.
 // - A text longer than its fixed host-facing field (15 units for serial
 //   numbers and ids, 511 for function and option texts) is truncated to fit
-//   with its terminating zero; the full text stays where the cache holds a
-//   std::u16string (versions, m_pens keys, m_currentPenSerial, the pairing
+//   with its terminating zero, and a text holding a zero unit is cut there,
+//   where the host stops reading; the full text stays where the cache holds
+//   a std::u16string (versions, m_pens keys, m_currentPenSerial, the pairing
 //   strings, m_runAppOptions).
+// - An empty option list is reported with the count 0 and a valid pointer
+//   (to one zero record), never a null one.
 #include <algorithm>
 #include <cstdint>
 #include <functional>
