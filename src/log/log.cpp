@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cwchar>
 #include <iomanip>
+#include <locale>
 #include <vector>
 
 namespace PevraNUV {
@@ -39,9 +40,26 @@ private:
     std::shared_ptr<CPevSemaphore> m_lock;
 };
 
-// Closes the file whatever state its stream is in. A stream left holding
-// text it could not convert throws when it is closed; the file is closed
-// all the same, and the unconverted text is dropped.
+// Whether the file's conversion (that of its stream's locale) carries every
+// character of text. A stream that fails half-way through a record leaves a
+// torn record behind and stays failed, so such a record is never started.
+bool FileCanCarry(const wchar_t* text) {
+    using Conversion = std::codecvt<wchar_t, char, std::mbstate_t>;
+    const Conversion& conversion = std::use_facet<Conversion>(g_logFile.getloc());
+    if (conversion.always_noconv()) return true;
+    const wchar_t* end = text + std::wcslen(text);
+    std::vector<char> bytes(static_cast<std::size_t>(end - text) * conversion.max_length() + 1);
+    std::mbstate_t state{};
+    const wchar_t* converted = text;
+    char* written = bytes.data();
+    return conversion.out(state, text, end, converted, bytes.data(), bytes.data() + bytes.size(), written) ==
+               std::codecvt_base::ok &&
+           converted == end;
+}
+
+// Closes the file whatever state its stream is in: a stream left holding
+// text it could not convert throws when it is closed, and closes the file
+// all the same.
 void CloseLogFile() noexcept {
     try {
         g_logFile.close();
@@ -57,9 +75,8 @@ void WriteRecord(const wchar_t* text) {
               << platform::CurrentProcessId() << L'/' << std::setw(5) << platform::CurrentThreadId() << L" -- "
               << text;
     g_logFile.flush();
-    // A record the stream could not take (a character its locale cannot
-    // convert) leaves it failed: close the file, and the next call opens it
-    // again and appends.
+    // A stream that failed stays failed: close the file, and the next call
+    // opens it again and appends.
     if (!g_logFile) CloseLogFile();
 }
 
@@ -83,7 +100,9 @@ void LogMessage(const wchar_t* format, ...) {
             platform::OpenForAppend(g_logFile, g_logFilePath);
             if (!g_logFile.is_open()) return;  // tried again by the next call
         }
-        WriteRecord(text.data());
+        // A record the file cannot carry is dropped whole; the debugger
+        // output has it.
+        if (FileCanCarry(text.data())) WriteRecord(text.data());
     } catch (...) {
         // The log never changes the outcome of the operation that logs.
     }
