@@ -206,8 +206,9 @@ TEST_F(LogTest, FailedOpenIsRetriedByTheNextCall) {
     EXPECT_EQ(fields[7].str(), "kept");
 }
 
-// A character that the stream's locale cannot convert must not stop the log:
-// the records after it are written, and the file can still be closed.
+// A character that the stream's locale cannot convert (the test runs in the
+// classic locale) must not stop the log nor tear a record: the records after
+// it are written whole, and the file can still be closed.
 TEST_F(LogTest, AnUnconvertibleTextDoesNotStopTheFile) {
     fs::path file = FileIn("unconvertible.log");
     SetLogFilePath(file.wstring());
@@ -218,10 +219,12 @@ TEST_F(LogTest, AnUnconvertibleTextDoesNotStopTheFile) {
     ASSERT_NO_THROW(text = ReadClosed(file));
     std::vector<std::string> records = SplitRecords(text);
     ASSERT_GE(records.size(), 2u) << text;
+    ASSERT_LE(records.size(), 3u) << text;
     std::smatch fields;
-    ASSERT_TRUE(std::regex_match(records.front(), fields, kRecord)) << text;
+    for (const std::string& record : records) ASSERT_TRUE(std::regex_match(record, fields, kRecord)) << text;
+    ASSERT_TRUE(std::regex_match(records.front(), fields, kRecord));
     EXPECT_EQ(fields[7].str(), "before");
-    ASSERT_TRUE(std::regex_match(records.back(), fields, kRecord)) << text;
+    ASSERT_TRUE(std::regex_match(records.back(), fields, kRecord));
     EXPECT_EQ(fields[7].str(), "after");
 }
 
