@@ -182,16 +182,32 @@ TEST(RunSerialized, EmptyAndThrowingTasksAreContainedAndFreeTheLock) {
     EXPECT_TRUE(ran);
 }
 
-TEST(RunSerialized, DestroysTheTaskBeforeItReturns) {
-    ClientPtr client = NewClient();
+namespace {
+
+struct ProbeOutcome {
+    bool ran;
+    bool destroyedOnReturn;
+};
+
+// Runs a task that holds the only reference to a probe object: did the task
+// run, and was it destroyed by the time RunSerialized returned?
+ProbeOutcome RunProbe(SettingsClient& client) {
     auto probe = std::make_shared<int>(0);
     std::weak_ptr<int> watch = probe;
     bool ran = false;
     // The comma operator reads the probe before the end of the full
     // expression, where a parameter left alive by the caller would die.
-    bool destroyedOnReturn = (client->RunSerialized([&ran, probe = std::move(probe)] { ran = true; }), watch.expired());
-    EXPECT_TRUE(ran);
-    EXPECT_TRUE(destroyedOnReturn);
+    bool destroyed = (client.RunSerialized([&ran, probe = std::move(probe)] { ran = true; }), watch.expired());
+    return {ran, destroyed};
+}
+
+}  // namespace
+
+TEST(RunSerialized, DestroysTheTaskBeforeItReturns) {
+    ClientPtr client = NewClient();
+    ProbeOutcome outcome = RunProbe(*client);
+    EXPECT_TRUE(outcome.ran);
+    EXPECT_TRUE(outcome.destroyedOnReturn);
 }
 
 TEST(RunSerialized, SkipsAndDestroysTasksOnceShuttingDown) {
@@ -199,12 +215,9 @@ TEST(RunSerialized, SkipsAndDestroysTasksOnceShuttingDown) {
     client->RunSerialized([&] { client->EnqueueMessage(u"before"); });
     client->m_shuttingDown = true;
 
-    auto probe = std::make_shared<int>(0);
-    std::weak_ptr<int> watch = probe;
-    bool ran = false;
-    bool destroyedOnReturn = (client->RunSerialized([&ran, probe = std::move(probe)] { ran = true; }), watch.expired());
-    EXPECT_FALSE(ran);
-    EXPECT_TRUE(destroyedOnReturn);
+    ProbeOutcome outcome = RunProbe(*client);
+    EXPECT_FALSE(outcome.ran);
+    EXPECT_TRUE(outcome.destroyedOnReturn);
 
     // A skipped enqueue leaves the queue and the send event alone.
     platform::ResetEvent(client->m_sendEvent.load());
