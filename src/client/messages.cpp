@@ -32,7 +32,9 @@ std::u16string FormatUnsigned(std::uint32_t number) {
 std::u16string FormatSigned(std::int32_t number) {
     // The magnitude of INT32_MIN fits in 32 unsigned bits.
     std::uint32_t magnitude = number < 0 ? 0u - static_cast<std::uint32_t>(number) : static_cast<std::uint32_t>(number);
-    return number < 0 ? u"-" + FormatUnsigned(magnitude) : FormatUnsigned(magnitude);
+    std::u16string text = FormatUnsigned(magnitude);
+    if (number < 0) text.insert(text.begin(), u'-');
+    return text;
 }
 
 RequestKind ClassifyRequest(const std::u16string& request) {

@@ -1,0 +1,163 @@
+// Measures the live link against the floor the design allows: the
+// handshake's 68 exchanges and the push path, each beside a raw client of
+// the same pipes in the same run. Prints figures and ratios; asserts nothing.
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "PTabletSettingsAPI.h"
+#include "child_process.h"
+#include "client/messages.h"
+#include "raw_client.h"
+#include "settings/catalogue.h"
+
+#include <thread>
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+using Clock = std::chrono::steady_clock;
+using PevraNUV::bench::RawClient;
+using PevraNUV::test::ChildProcess;
+
+namespace {
+
+std::mutex g_mutex;
+std::condition_variable g_changed;
+int g_zoomCalls = 0;
+std::vector<Clock::time_point> g_pushTimes;
+
+double Microseconds(Clock::duration duration) {
+    return std::chrono::duration<double, std::micro>(duration).count();
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+std::vector<std::u16string> Handshake() {
+    std::vector<std::u16string> messages{PevraNUV::wire::kHandshakeRequest};
+    for (const auto& entry : PevraNUV::HandlerTable) messages.push_back(PevraNUV::wire::ComposeReadRequest(entry.first));
+    return messages;
+}
+
+PevraNUV_Callbacks Callbacks() {
+    PevraNUV_Callbacks table{};
+    // The zoom map is the handshake's last value, and it differs from a
+    // fresh client's zero map: its callback ends the handshake.
+    table.OnSlavedDisplayZoom = [](void*, PevraNUV_ZoomMap) {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        ++g_zoomCalls;
+        g_changed.notify_all();
+    };
+    table.OnPenInfo = [](void*, const PevraNUV_PenInfo*) {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_pushTimes.push_back(Clock::now());
+    };
+    return table;
+}
+
+bool StartService(ChildProcess& service) {
+    return service.Started() && service.WaitForLine("ready", 20000);
+}
+
+void MeasureHandshake(const char* servicePath, int rounds) {
+    ChildProcess service(servicePath, {});
+    if (!StartService(service)) return (void)std::printf("handshake: the service did not start\n");
+    const std::vector<std::u16string> messages = Handshake();
+    PevraNUV_Callbacks table = Callbacks();
+    std::vector<double> raw, library;
+    for (int round = 0; round < rounds; ++round) {
+        auto start = Clock::now();
+        {
+            RawClient client;
+            std::u16string reply;
+            bool ok = client.Connected();
+            for (const auto& message : messages) ok = ok && client.Exchange(message, reply);
+            if (!ok) return (void)std::printf("handshake: the raw client failed\n");
+            raw.push_back(Microseconds(Clock::now() - start));
+        }
+        PevraNUV_RegisterCallbacks(&table, nullptr);
+        g_zoomCalls = 0;
+        start = Clock::now();
+        if (PevraNUV_Connect(0) != 0) return (void)std::printf("handshake: the library did not connect\n");
+        {
+            std::unique_lock<std::mutex> lock(g_mutex);
+            if (!g_changed.wait_for(lock, std::chrono::seconds(10), [] { return g_zoomCalls > 0; }))
+                return (void)std::printf("handshake: the library's handshake did not finish\n");
+        }
+        library.push_back(Microseconds(Clock::now() - start));
+        PevraNUV_Shutdown();
+    }
+    const double rawMedian = Median(raw), libraryMedian = Median(library);
+    std::printf("handshake of %zu exchanges, median of %d rounds: raw %.0f us, library %.0f us, ratio %.2f\n",
+                messages.size(), rounds, rawMedian, libraryMedian, libraryMedian / rawMedian);
+}
+
+// Pushes per second between the first and the last of a burst.
+double Rate(const std::vector<Clock::time_point>& times) {
+    if (times.size() < 2) return 0;
+    return (times.size() - 1) / std::chrono::duration<double>(times.back() - times.front()).count();
+}
+
+void MeasurePushes(const char* servicePath, int pushes) {
+    const std::vector<std::string> arguments{"--push-rate", "1000000", "--push-count", std::to_string(pushes)};
+    std::vector<Clock::time_point> raw;
+    {
+        ChildProcess service(servicePath, arguments);
+        if (!StartService(service)) return (void)std::printf("pushes: the service did not start\n");
+        RawClient client;
+        std::u16string text;
+        if (!client.Connected() || !client.Exchange(PevraNUV::wire::kHandshakeRequest, text))
+            return (void)std::printf("pushes: the raw client failed\n");
+        while (static_cast<int>(raw.size()) < pushes && client.ReceivePush(text)) raw.push_back(Clock::now());
+    }
+    {
+        ChildProcess service(servicePath, arguments);
+        if (!StartService(service)) return (void)std::printf("pushes: the service did not start\n");
+        PevraNUV_Callbacks table = Callbacks();
+        PevraNUV_RegisterCallbacks(&table, nullptr);
+        g_pushTimes.clear();
+        if (PevraNUV_Connect(0) != 0) return (void)std::printf("pushes: the library did not connect\n");
+        // Until the burst is over: no callback for half a second.
+        std::size_t seen = 0;
+        for (;;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            std::lock_guard<std::mutex> lock(g_mutex);
+            if (g_pushTimes.size() == seen && seen > 0) break;
+            seen = g_pushTimes.size();
+        }
+        PevraNUV_Shutdown();
+    }
+    const double rawRate = Rate(raw), libraryRate = Rate(g_pushTimes);
+    std::printf("pushes: raw reader %zu at %.0f/s, library %zu callbacks at %.0f/s, ratio %.2f\n", raw.size(),
+                rawRate, g_pushTimes.size(), libraryRate, libraryRate / rawRate);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#ifndef _WIN32
+    if (setsid() < 0 && fork() != 0) {  // a session of its own, for its own pipes
+        int status = 0;
+        wait(&status);
+        return 0;
+    }
+    setsid();
+#endif
+    PevraNUV_Shutdown();  // a client named after this session's pipes
+    const int rounds = argc > 1 ? std::atoi(argv[1]) : 200;
+    const int pushes = argc > 2 ? std::atoi(argv[2]) : 20000;
+    MeasureHandshake(PTSA_SERVICE_PATH, rounds);
+    MeasurePushes(PTSA_SERVICE_PATH, pushes);
+    return 0;
+}
