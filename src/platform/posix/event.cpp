@@ -17,19 +17,30 @@ EventObject::~EventObject() { ::close(fd); }
 
 EventObject* AsEvent(Handle handle) {
     if (handle == kInvalidHandle || handle == nullptr) return nullptr;
-    return dynamic_cast<EventObject*>(static_cast<Object*>(handle));
+    auto* object = static_cast<Object*>(handle);
+    return object->kind == Object::Kind::Event ? static_cast<EventObject*>(object) : nullptr;
 }
 
 PipeObject* AsPipe(Handle handle) {
     if (handle == kInvalidHandle || handle == nullptr) return nullptr;
-    return dynamic_cast<PipeObject*>(static_cast<Object*>(handle));
+    auto* object = static_cast<Object*>(handle);
+    return object->kind == Object::Kind::Pipe ? static_cast<PipeObject*>(object) : nullptr;
 }
 
 namespace {
 
-bool IsSignalled(const EventObject& event) {
-    pollfd entry{event.fd, POLLIN, 0};
-    return ::poll(&entry, 1, 0) == 1 && (entry.revents & POLLIN);
+void DrainWakeup(EventObject& event) {
+    event.wakeupPending = false;
+    std::uint64_t count;
+    while (::read(event.fd, &count, sizeof count) == sizeof count) {
+    }
+}
+
+// The first signalled object in array order, or -1.
+int FirstSignalled(EventObject* const* events, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i)
+        if (events[i]->signalled.load()) return static_cast<int>(i);
+    return -1;
 }
 
 }  // namespace
@@ -52,18 +63,24 @@ Handle CreateManualResetEvent() {
 bool SetEvent(Handle handle) {
     EventObject* event = AsEvent(handle);
     if (!event) return false;
-    const std::uint64_t one = 1;
-    // A full counter (EAGAIN) is still signalled.
-    return ::write(event->fd, &one, sizeof one) == sizeof one || errno == EAGAIN;
+    // Wake a sleeper only on the step from reset to signalled. A waiter
+    // counts itself a sleeper before it tests the flag a last time, so
+    // either it sees the flag or this sees it (both sequentially consistent).
+    if (!event->signalled.exchange(true) && event->sleepers.load() > 0 && !event->wakeupPending.exchange(true)) {
+        const std::uint64_t one = 1;
+        ssize_t ignored = ::write(event->fd, &one, sizeof one);
+        (void)ignored;
+    }
+    return true;
 }
 
 bool ResetEvent(Handle handle) {
     EventObject* event = AsEvent(handle);
     if (!event) return false;
-    std::uint64_t count;
-    while (::read(event->fd, &count, sizeof count) == sizeof count) {
-    }
-    return errno == EAGAIN;
+    // A wake-up still in the eventfd only makes a later poll return early;
+    // the waiter drains it then.
+    event->signalled = false;
+    return true;
 }
 
 WaitResult WaitForOne(Handle object, std::uint32_t milliseconds) {
@@ -73,40 +90,50 @@ WaitResult WaitForOne(Handle object, std::uint32_t milliseconds) {
 }
 
 int WaitForAny(const Handle* objects, std::size_t count, std::uint32_t milliseconds) {
-    std::vector<EventObject*> events(count);
+    constexpr std::size_t kMaxObjects = 8;
+    if (count == 0 || count > kMaxObjects) return kWaitFailed;
+    EventObject* events[kMaxObjects];
     for (std::size_t i = 0; i < count; ++i) {
         events[i] = AsEvent(objects[i]);
         if (!events[i]) return kWaitFailed;
     }
+    // Earlier objects win, as with WaitForMultipleObjects.
+    int index = posix::FirstSignalled(events, count);
+    if (index >= 0 || milliseconds == 0) return index >= 0 ? index : kWaitTimedOut;
+
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-    std::vector<pollfd> entries;
+    pollfd entries[2 * kMaxObjects];
     for (;;) {
-        // Earlier objects win, as with WaitForMultipleObjects. An event armed
-        // by a transfer is signalled once its pipe is ready.
-        for (std::size_t i = 0; i < count; ++i) {
-            if (posix::IsSignalled(*events[i])) return static_cast<int>(i);
-            if (events[i]->armedBy && posix::PollArmedTransfer(*events[i])) return static_cast<int>(i);
+        // Count ourselves sleepers, then test once more before sleeping.
+        for (std::size_t i = 0; i < count; ++i) ++events[i]->sleepers;
+        index = posix::FirstSignalled(events, count);
+        int ready = 0;
+        std::size_t used = 0;
+        if (index < 0) {
+            for (std::size_t i = 0; i < count; ++i) {
+                entries[used++] = {events[i]->fd, POLLIN, 0};
+                if (events[i]->armedBy) posix::AddArmedPollEntry(*events[i], entries[used++]);
+            }
+            int timeout = -1;
+            if (milliseconds != kInfinite) {
+                auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+                timeout = left < 0 ? 0 : static_cast<int>(left);
+            }
+            ready = ::poll(entries, used, timeout);
         }
-        entries.clear();
-        for (EventObject* event : events) {
-            entries.push_back({event->fd, POLLIN, 0});
-            if (event->armedBy) posix::AddArmedPollEntry(*event, entries);
-        }
-        int timeout = -1;
-        if (milliseconds != kInfinite) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            if (left < 0) left = 0;
-            timeout = static_cast<int>(left);
-        }
-        int ready = ::poll(entries.data(), entries.size(), timeout);
+        for (std::size_t i = 0; i < count; ++i) --events[i]->sleepers;
+        if (index >= 0) return index;
         if (ready < 0 && errno != EINTR) return kWaitFailed;
-        if (ready == 0) {
-            // One last look: an object signalled right at the deadline counts.
-            for (std::size_t i = 0; i < count; ++i)
-                if (posix::IsSignalled(*events[i])) return static_cast<int>(i);
-            return kWaitTimedOut;
+        // Wake-ups are drained; a pipe that is ready completes its transfer,
+        // which signals the transfer's event.
+        for (std::size_t i = 0, entry = 0; i < count; ++i) {
+            if (entries[entry++].revents) posix::DrainWakeup(*events[i]);
+            if (events[i]->armedBy && entries[entry++].revents) posix::PollArmedTransfer(*events[i]);
         }
+        index = posix::FirstSignalled(events, count);
+        if (index >= 0) return index;
+        if (ready == 0 && milliseconds != kInfinite && Clock::now() >= deadline) return kWaitTimedOut;
     }
 }
 

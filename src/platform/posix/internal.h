@@ -3,6 +3,7 @@
 
 #include <poll.h>
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -12,26 +13,34 @@ namespace PevraNUV::platform::posix {
 
 class Object {
 public:
+    enum class Kind { Event, Pipe };
+    explicit Object(Kind kind) : kind(kind) {}
     virtual ~Object() = default;
+    const Kind kind;
 };
 
-// A manual-reset event: an eventfd that stays readable while signalled.
+// A manual-reset event. Its state is the flag; the eventfd only wakes a
+// thread blocked in poll, and is written only when one may be, so that
+// setting, resetting and testing an event cost no system call otherwise.
 // A transfer may arm it: a wait on the event then also watches the
 // transfer's pipe and completes the transfer when the pipe is ready, which
 // is what the kernel does for an overlapped transfer on Windows.
 class EventObject : public Object {
 public:
-    explicit EventObject(int fd) : fd(fd) {}
+    explicit EventObject(int fd) : Object(Kind::Event), fd(fd) {}
     ~EventObject() override;
-    int fd;
-    Transfer* armedBy = nullptr;
+    const int fd;
+    std::atomic<bool> signalled{false};
+    std::atomic<int> sleepers{0};       // threads that may be blocked in poll on fd
+    std::atomic<bool> wakeupPending{false};  // fd was written and not yet drained
+    Transfer* armedBy = nullptr;        // touched only by the thread that owns the transfer
 };
 
 // One end of a pipe: a connected SOCK_SEQPACKET socket. A record read from
 // it is kept whole and handed out in pieces of the reader's size.
 class PipeObject : public Object {
 public:
-    explicit PipeObject(int fd) : fd(fd) {}
+    explicit PipeObject(int fd) : Object(Kind::Pipe), fd(fd) {}
     ~PipeObject() override;
     int fd;
     std::vector<unsigned char> record;  // the message being handed out
@@ -45,7 +54,7 @@ PipeObject* AsPipe(Handle handle);
 // Completes the transfer that armed event if its pipe is ready now; returns
 // true when it did (the event is then signalled).
 bool PollArmedTransfer(EventObject& event);
-// Adds the poll entry that tells when the armed transfer's pipe is ready.
-void AddArmedPollEntry(const EventObject& event, std::vector<pollfd>& entries);
+// The poll entry that tells when the armed transfer's pipe is ready.
+void AddArmedPollEntry(const EventObject& event, pollfd& entry);
 
 }  // namespace PevraNUV::platform::posix

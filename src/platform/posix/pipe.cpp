@@ -246,12 +246,12 @@ bool PollArmedTransfer(EventObject& event) {
     return event.armedBy && TransferDriver::TryComplete(*event.armedBy);
 }
 
-void AddArmedPollEntry(const EventObject& event, std::vector<pollfd>& entries) {
-    if (!event.armedBy) return;
+void AddArmedPollEntry(const EventObject& event, pollfd& entry) {
+    // A transfer on a handle that is not a pipe completes at once, so an
+    // armed transfer always has one.
     PipeObject* pipe = AsPipe(TransferDriver::Pipe(*event.armedBy));
-    if (!pipe) return;
     short wanted = TransferDriver::State(*event.armedBy).kind == Kind::Write ? POLLOUT : POLLIN;
-    entries.push_back({pipe->fd, wanted, 0});
+    entry = {pipe ? pipe->fd : -1, wanted, 0};
 }
 
 }  // namespace posix
