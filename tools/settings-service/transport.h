@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 
@@ -53,6 +54,20 @@ public:
     // Ends a Wait early. Safe from any thread, and on POSIX from a signal
     // handler.
     virtual void Wake() = 0;
+};
+
+// What both platforms share: events gathered from the system are handed out
+// one at a time.
+class QueuedTransport : public Transport {
+public:
+    TransportEvent Wait(int timeoutMs) final;
+
+protected:
+    // Waits at most `timeoutMs` (negative: no limit) for the system and
+    // appends what happened to m_events; may append nothing.
+    virtual void Gather(int timeoutMs) = 0;
+
+    std::deque<TransportEvent> m_events;
 };
 
 std::unique_ptr<Transport> MakeTransport();

@@ -105,7 +105,7 @@ void RaiseSendBuffer(int fd, int bytes) {
     }
 }
 
-class PosixTransport final : public Transport {
+class PosixTransport final : public QueuedTransport {
 public:
     ~PosixTransport() override {
         for (auto& listener : m_listeners) {
@@ -127,14 +127,6 @@ public:
             }
         }
         return {};
-    }
-
-    TransportEvent Wait(int timeoutMs) override {
-        if (m_events.empty()) Poll(timeoutMs);
-        if (m_events.empty()) return {};
-        TransportEvent event = std::move(m_events.front());
-        m_events.pop_front();
-        return event;
     }
 
     void Send(ConnectionId id, std::string bytes) override {
@@ -213,7 +205,7 @@ private:
         return {};
     }
 
-    void Poll(int timeoutMs) {
+    void Gather(int timeoutMs) override {
         std::vector<pollfd> fds;
         fds.push_back({WakeDescriptor(), POLLIN, 0});
         for (auto& listener : m_listeners) fds.push_back({listener.fd.Get(), POLLIN, 0});
@@ -318,7 +310,6 @@ private:
 
     std::vector<Listener> m_listeners;
     std::map<ConnectionId, Connection> m_connections;
-    std::deque<TransportEvent> m_events;
     ConnectionId m_nextId = 1;
 };
 

@@ -105,7 +105,7 @@ struct Instance {
     bool closed = false;  // cancelled; freed once nothing is pending
 };
 
-class WinTransport final : public Transport {
+class WinTransport final : public QueuedTransport {
 public:
     ~WinTransport() override {
         const std::vector<Instance*> all(m_instances.begin(), m_instances.end());
@@ -131,14 +131,6 @@ public:
             }
         }
         return {};
-    }
-
-    TransportEvent Wait(int timeoutMs) override {
-        if (m_events.empty()) Complete(timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
-        if (m_events.empty()) return {};
-        TransportEvent event = std::move(m_events.front());
-        m_events.pop_front();
-        return event;
     }
 
     void Send(ConnectionId id, std::string bytes) override {
@@ -208,6 +200,8 @@ private:
         }
         return "ConnectNamedPipe kept failing on " + Narrow(name);
     }
+
+    void Gather(int timeoutMs) override { Complete(timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs)); }
 
     // Takes one completion off the port and acts on it.
     void Complete(DWORD timeoutMs) {
@@ -329,7 +323,6 @@ private:
     std::wstring m_names[2];
     std::set<Instance*> m_instances;
     std::map<ConnectionId, Instance*> m_connections;
-    std::deque<TransportEvent> m_events;
     ConnectionId m_nextId = 1;
 };
 
