@@ -37,7 +37,7 @@ Requests and replies, one reply per request, in order:
   anything else       -> {"Ack":"0"}
 Keys travel with two backslashes between components. Clients are told
 apart by process id: every connection of one process is one client, and a
-write is pushed to the send-only pipes of all other processes. A client's
+write is pushed to the send-only pipes of all other processes. The
 application-path and keystrokes keys of a button both answer with the one
 text its function code selects: the path for code 23, else the keystrokes.
 

@@ -171,12 +171,7 @@ void Service::Execute(const Command& command) {
 
 // The battery runs down by one per push and starts again at 100 after 0.
 void Service::PushBattery() {
-    const Text current = m_settings.Read(kBatteryStatusKey);
-    int level = 0;
-    for (char16_t unit : current) {
-        if (unit < u'0' || unit > u'9' || level > 100) break;
-        level = level * 10 + (unit - u'0');
-    }
+    const long level = LeadingInteger(m_settings.Read(kBatteryStatusKey));
     const int next = level <= 0 || level > 100 ? 100 : level - 1;
     Store(kBatteryStatusKey, FromUtf8(std::to_string(next)), std::nullopt);
 }
@@ -222,8 +217,9 @@ int Service::RunDue(Clock::time_point now) {
     }
 
     if (!next) return -1;
+    // Waking once a minute at the latest keeps the count within an int.
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - now).count();
-    return static_cast<int>(std::max<std::int64_t>(0, wait));
+    return static_cast<int>(std::clamp<std::int64_t>(wait, 0, 60000));
 }
 
 void Service::Trace(const char* direction, ConnectionId id, const std::string& bytes) const {

@@ -18,19 +18,6 @@ bool EndsWith(const Text& text, const Text& suffix) {
     return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-// A leading decimal integer, as a client reads a function code; 0 if none.
-long LeadingInteger(const Text& text) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == u' ' || (text[i] >= u'\t' && text[i] <= u'\r'))) ++i;
-    const bool negative = i < text.size() && text[i] == u'-';
-    if (i < text.size() && (text[i] == u'-' || text[i] == u'+')) ++i;
-    long number = 0;
-    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9' && number < 100000000; ++i) {
-        number = number * 10 + (text[i] - u'0');
-    }
-    return negative ? -number : number;
-}
-
 }  // namespace
 
 Text NormaliseKey(const Text& key) {

@@ -91,4 +91,16 @@ std::string ToUtf8(const Text& text) {
     return utf8;
 }
 
+long LeadingInteger(const Text& text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == u' ' || (text[i] >= u'\t' && text[i] <= u'\r'))) ++i;
+    const bool negative = i < text.size() && text[i] == u'-';
+    if (i < text.size() && (text[i] == u'-' || text[i] == u'+')) ++i;
+    long number = 0;
+    for (int digits = 0; i < text.size() && text[i] >= u'0' && text[i] <= u'9' && digits < 9; ++i, ++digits) {
+        number = number * 10 + (text[i] - u'0');
+    }
+    return negative ? -number : number;
+}
+
 }  // namespace settings_service

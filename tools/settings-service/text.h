@@ -22,4 +22,9 @@ Text FromUtf8(std::string_view utf8);
 // Lone surrogates become U+FFFD.
 std::string ToUtf8(const Text& text);
 
+// The decimal integer at the start of a text, after white space and an
+// optional sign, as a client reads numbers; 0 when there is none. Digits
+// past nine are ignored.
+long LeadingInteger(const Text& text);
+
 }  // namespace settings_service
