@@ -33,6 +33,7 @@
 #include "client/settings_client.h"
 #include "dispatch/fixed_text.h"
 #include "dispatch/number.h"
+#include "dispatch/option_pairs.h"
 #include "settings/catalogue.h"
 
 namespace PevraNUV {
@@ -176,30 +177,13 @@ ValueHandler CachedOnly(void (*store)(SettingsClient&, std::int32_t)) {
     };
 }
 
-// Zoom map: exactly four numbers between braces and commas, empty tokens
-// dropped ("1,2,3,4" and "{1,,2,3,4}" read as "{1,2,3,4}"). All four are
-// read before any is stored.
+// Zoom map: all four numbers are read before any is stored.
 void ZoomMap(SettingsClient& client, const std::u16string& value) {
-    std::vector<std::u16string_view> tokens;
-    std::u16string_view rest = value;
-    while (!rest.empty()) {
-        const std::size_t end = std::min(rest.find_first_of(u"{,}"), rest.size());
-        if (end > 0) tokens.push_back(rest.substr(0, end));
-        rest.remove_prefix(std::min(end + 1, rest.size()));
-    }
-    if (tokens.size() != 4) return;
-
-    PevraNUV_ZoomMap zoom{};
-    std::int32_t PevraNUV_ZoomMap::*const fields[] = {&PevraNUV_ZoomMap::a, &PevraNUV_ZoomMap::b,
-                                                      &PevraNUV_ZoomMap::c, &PevraNUV_ZoomMap::d};
-    for (std::size_t i = 0; i < tokens.size(); ++i) {
-        const std::optional<std::int32_t> number = ReadNumber(tokens[i]);
-        if (!number) return;
-        zoom.*fields[i] = *number;
-    }
+    const std::optional<PevraNUV_ZoomMap> zoom = ReadZoomMap(value);
+    if (!zoom) return;
     const PevraNUV_ZoomMap& held = client.m_zoomMap;
-    if (zoom.a == held.a && zoom.b == held.b && zoom.c == held.c && zoom.d == held.d) return;
-    client.m_zoomMap = zoom;
+    if (zoom->a == held.a && zoom->b == held.b && zoom->c == held.c && zoom->d == held.d) return;
+    client.m_zoomMap = *zoom;
     client.NotifyHosts(&PevraNUV_Callbacks::OnSlavedDisplayZoom, client.m_zoomMap);
 }
 
@@ -266,28 +250,6 @@ void BatteryStatus(SettingsClient& client, const std::u16string& value) {
 }
 
 // ---- Option lists.
-
-// Calls visit(first, second) for each {"first":"second"} of an option-list
-// value. The first character never begins a pair, and the character right
-// after a pair's closing brace is skipped, so pairs need a separator. A
-// malformed tail ends the reading; the pairs before it count.
-template <typename Visit>
-void ReadPairs(std::u16string_view value, Visit visit) {
-    constexpr std::u16string_view kOpen = u"{\"", kMiddle = u"\":\"", kClose = u"\"}";
-    std::size_t from = 1;
-    while (true) {
-        const std::size_t open = value.find(kOpen, from);
-        if (open == std::u16string_view::npos) return;
-        const std::size_t first = open + kOpen.size();
-        const std::size_t middle = value.find(kMiddle, first);
-        if (middle == std::u16string_view::npos) return;
-        const std::size_t second = middle + kMiddle.size();
-        const std::size_t close = value.find(kClose, second);
-        if (close == std::u16string_view::npos) return;
-        visit(value.substr(first, middle - first), value.substr(second, close - second));
-        from = close + kClose.size() + 1;
-    }
-}
 
 // Reports a whole list, ascending, as a temporary array of records that
 // lives until the last host has returned. An empty list still comes with a

@@ -1,9 +1,12 @@
-// The one rule by which the handlers read a number out of a received text.
+// The one rule by which the handlers read numbers out of a received text.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string_view>
+
+#include "PTabletSettingsAPI.h"
 
 namespace PevraNUV {
 
@@ -29,6 +32,26 @@ inline std::optional<std::int32_t> ReadNumber(std::u16string_view text) {
     }
     if (!negative && magnitude == kLimit) return std::nullopt;
     return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+}
+
+// A zoom map: the text split at every brace and comma, empty tokens
+// dropped ("1,2,3,4" and "{1,,2,3,4}" read as "{1,2,3,4}"); exactly four
+// tokens, each a number by the rule above, or nullopt.
+inline std::optional<PevraNUV_ZoomMap> ReadZoomMap(std::u16string_view text) {
+    std::int32_t numbers[4];
+    std::size_t count = 0;
+    while (!text.empty()) {
+        const std::size_t end = std::min(text.find_first_of(u"{,}"), text.size());
+        if (end > 0) {
+            if (count == 4) return std::nullopt;
+            const std::optional<std::int32_t> number = ReadNumber(text.substr(0, end));
+            if (!number) return std::nullopt;
+            numbers[count++] = *number;
+        }
+        text.remove_prefix(std::min(end + 1, text.size()));
+    }
+    if (count != 4) return std::nullopt;
+    return PevraNUV_ZoomMap{numbers[0], numbers[1], numbers[2], numbers[3]};
 }
 
 }  // namespace PevraNUV

@@ -1,0 +1,87 @@
+// Every handler family fed through DispatchValue, on a client whose
+// callbacks read every byte they are given (so that a record read past its
+// end, or a text without its zero, shows under AddressSanitizer).
+#include <cstring>
+
+#include "client/settings_client.h"
+#include "fuzz_input.h"
+#include "settings/catalogue.h"
+
+namespace {
+
+volatile unsigned g_sink;
+
+void Touch(const void* data, std::size_t bytes) {
+    const auto* byte = static_cast<const unsigned char*>(data);
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < bytes; ++i) sum += byte[i];
+    g_sink = sum;
+}
+
+template <std::size_t N>
+void TouchText(const PevraNUV_Char (&text)[N]) {
+    std::size_t length = 0;
+    while (length < N && text[length]) ++length;
+    if (length == N) __builtin_trap();  // a text field without its zero
+}
+
+void TouchRecords(const PevraNUV_ButtonFunction* records, std::size_t count) {
+    Touch(records, count * sizeof *records);
+    for (std::size_t i = 0; i < count; ++i) TouchText(records[i].text);
+}
+
+PevraNUV_Callbacks RecordingTable() {
+    PevraNUV_Callbacks table{};
+    table.OnVersions = [](void*, const PevraNUV_Versions* v) {
+        TouchText(v->hidRouterVersion);
+        TouchText(v->serviceVersion);
+    };
+    table.OnPenInfo = [](void*, const PevraNUV_PenInfo* pen) {
+        Touch(pen, sizeof *pen);
+        TouchText(pen->serialNumber), TouchText(pen->penId), TouchText(pen->btId);
+    };
+    const auto one = [](void*, const PevraNUV_ButtonFunction* records, std::size_t index) {
+        if (index != 0) __builtin_trap();
+        TouchRecords(records, 1);
+    };
+    table.OnEraserSinglePress = table.OnEraserDoublePress = table.OnEraserLongPress = one;
+    table.OnTopSwitch = table.OnBottomSwitch = [](void*, const PevraNUV_SideSwitch* s) {
+        Touch(s, sizeof *s);
+        TouchText(s->press.text);
+        if (s->hoverClick > 1) __builtin_trap();
+    };
+    table.OnMenuOp = [](void*, const PevraNUV_ButtonFunction* wedges, std::size_t index) {
+        if (index > 9) __builtin_trap();
+        TouchRecords(wedges, 10);
+    };
+    const auto list = [](void*, const PevraNUV_ButtonFunction* records, std::size_t count) {
+        TouchRecords(records, count);
+    };
+    table.OnRunAppOptions = table.OnTopButtonSingleOptions = table.OnTopButtonDoubleOptions =
+        table.OnTopButtonLongOptions = table.OnSideSwitchOptions = table.OnRadialWedgeOptions = list;
+    table.OnTipSensitivity = table.OnTiltSensitivity = [](void*, std::int32_t value) { g_sink = value; };
+    table.OnSlavedDisplayZoom = [](void*, PevraNUV_ZoomMap zoom) { g_sink = zoom.a + zoom.d; };
+    return table;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // One client for the whole run: the cache and the lists grow across
+    // inputs, as they do across a connection.
+    static PevraNUV::SettingsClient* client = [] {
+        static PevraNUV_Callbacks table = RecordingTable();
+        PevraNUV::SettingsClient* created = PevraNUV::SettingsClient::Create();
+        created->m_callbackTables[&table] = nullptr;
+        return created;
+    }();
+    if (size < 1) return 0;
+    const auto& entry = PevraNUV::HandlerTable[data[0] % PevraNUV::HandlerTable.size()];
+    client->DispatchValue(entry.first, PevraNUV::fuzz::Units(data + 1, size - 1));
+    // Option lists only grow: start again now and then so that inputs stay fast.
+    if (client->m_runAppOptions.size() + client->m_topButtonSingleOptions.size() > 4096) {
+        client->m_runAppOptions.clear();
+        client->m_topButtonSingleOptions.clear();
+    }
+    return 0;
+}
