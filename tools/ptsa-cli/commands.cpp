@@ -1,0 +1,292 @@
+#include "commands.h"
+
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+#include <sstream>
+#include <vector>
+
+#include "console.h"
+#include "text.h"
+#include "view.h"
+
+namespace ptsa_cli {
+namespace {
+
+using std::chrono::milliseconds;
+
+// The library for one command: registered at construction, shut down at
+// destruction, so that no callback outlives the inbox it writes to.
+class Host {
+public:
+    explicit Host(const Options& options) : m_options(options) {
+        PevraNUV_SetLogLevel(options.logLevel);
+        PevraNUV_RegisterCallbacks(&ReportingCallbacks(), &m_inbox);
+    }
+    ~Host() { PevraNUV_Shutdown(); }
+    Host(const Host&) = delete;
+    Host& operator=(const Host&) = delete;
+
+    // Connects and waits for the handshake's values: the zoom map is the
+    // last value asked for, but it is reported only when it is not all
+    // zero; the radial wedge options before it are always reported, so a
+    // quiet pause after them ends the wait too.
+    ExitCode Start() {
+        if (PevraNUV_Connect(0) != 0) return kNoService;
+        const Clock::time_point deadline = Clock::now() + milliseconds(m_options.timeoutMs);
+        bool listsDone = false;
+        Clock::time_point last = Clock::now();
+        for (;;) {
+            const Clock::time_point until = listsDone ? std::min(deadline, last + Quiet()) : deadline;
+            const std::vector<Report> reports = Receive(until);
+            if (Interrupted()) return kInterrupted;
+            for (const Report& report : reports) {
+                if (report.setting == "zoom") return kOk;
+                listsDone = listsDone || report.setting == "wedgeOptions";
+            }
+            if (!reports.empty()) {
+                last = Clock::now();
+            } else if (Clock::now() >= until) {
+                return listsDone ? kOk : kTimedOut;
+            }
+        }
+    }
+
+    // The reports that arrive before the deadline (all that are waiting,
+    // at least one unless the deadline passes or Ctrl-C is pressed), after
+    // they have been applied to the view.
+    std::vector<Report> Receive(Clock::time_point deadline) { return Receive(deadline, Interrupted()); }
+
+    // Gives messages that report nothing back the quiet pause to leave:
+    // PevraNUV_Shutdown stops the link without sending what is queued.
+    void Settle() {
+        static const std::atomic<bool> never{false};
+        const Clock::time_point until = Clock::now() + Quiet();
+        while (Clock::now() < until) Receive(until, never);
+    }
+
+    const SettingsView& View() const { return m_view; }
+    milliseconds Quiet() const { return milliseconds(m_options.quietMs); }
+
+private:
+    std::vector<Report> Receive(Clock::time_point deadline, const std::atomic<bool>& stop) {
+        std::vector<Report> reports = m_inbox.Take(deadline, stop);
+        for (const Report& report : reports) m_view.Apply(report);
+        return reports;
+    }
+
+    Options m_options;
+    Inbox m_inbox;
+    SettingsView m_view;
+};
+
+std::string StartFailure(ExitCode code, const Options& options) {
+    switch (code) {
+    case kNoService: return "the settings service is not running in this session (its pipes are not there)";
+    case kTimedOut:
+        return "the settings service sent no values within " + std::to_string(options.timeoutMs) + " ms";
+    case kInterrupted: return "interrupted";
+    default: return "failed";
+    }
+}
+
+const char* ErrorKind(ExitCode code) {
+    switch (code) {
+    case kBadArgument: return "bad-argument";
+    case kNoService: return "no-service";
+    case kTimedOut: return "timeout";
+    case kOtherValue: return "other-value";
+    case kInterrupted: return "interrupted";
+    default: return "failed";
+    }
+}
+
+std::string SecondsText(double seconds) {
+    std::ostringstream text;
+    text << seconds << " s";
+    return text.str();
+}
+
+// A time of day to the millisecond: local for people, UTC in ISO 8601 for
+// scripts.
+std::string TimeText(std::chrono::system_clock::time_point time, bool forScripts) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+    const long long millis =
+        std::chrono::duration_cast<milliseconds>(time.time_since_epoch()).count() % 1000;
+    const std::tm* parts = forScripts ? std::gmtime(&seconds) : std::localtime(&seconds);
+    char text[40] = "";
+    if (parts) std::strftime(text, sizeof text, forScripts ? "%Y-%m-%dT%H:%M:%S" : "%H:%M:%S", parts);
+    char full[48];
+    std::snprintf(full, sizeof full, "%s.%03lld%s", text, millis, forScripts ? "Z" : "");
+    return full;
+}
+
+void PrintJson(const Json& json) { std::cout << json.dump(2) << std::endl; }
+
+void Note(const std::string& text) { std::cerr << "ptsa-cli: " << text << std::endl; }
+
+// The setting's value in the view, one wedge for "wedges".
+const Json& Current(const SettingsView& view, const Change& change) {
+    const Json& value = view.Get(change.setting);
+    return change.index >= 0 ? value.at(static_cast<std::size_t>(change.index)) : value;
+}
+
+// The value holds what was asked for: the same value, or, for an object,
+// the same fields (a switch's function, not its hover click).
+bool Holds(const Json& value, const Json& expected) {
+    if (!expected.is_object()) return value == expected;
+    for (const auto& [field, wanted] : expected.items())
+        if (!value.contains(field) || value.at(field) != wanted) return false;
+    return true;
+}
+
+bool Concerns(const Report& report, const Change& change) {
+    return report.setting == change.setting && (change.index < 0 || report.index == change.index);
+}
+
+}  // namespace
+
+int Fail(const Options& options, ExitCode code, const std::string& message, Json result) {
+    if (options.json) {
+        result["error"] = {{"kind", ErrorKind(code)}, {"message", message}, {"exitCode", static_cast<int>(code)}};
+        PrintJson(result);
+    } else {
+        Note(message);
+    }
+    return code;
+}
+
+int Dump(const Options& options) {
+    Host host(options);
+    if (const ExitCode code = host.Start(); code != kOk) return Fail(options, code, StartFailure(code, options));
+    if (options.json) {
+        PrintJson(host.View().All());
+    } else {
+        std::cout << DescribeAll(host.View().All()) << std::flush;
+    }
+    return kOk;
+}
+
+int Watch(const Options& options, double seconds) {
+    Host host(options);
+    if (const ExitCode code = host.Start(); code != kOk) return Fail(options, code, StartFailure(code, options));
+    const bool forEver = seconds <= 0;
+    const Clock::time_point deadline =
+        forEver ? Clock::time_point::max()
+                : Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    Note(forEver ? "watching for changes; Ctrl-C stops"
+                 : "watching for changes for " + SecondsText(seconds) + "; Ctrl-C stops");
+    while (!Interrupted() && Clock::now() < deadline) {
+        for (const Report& report : host.Receive(deadline)) {
+            if (options.json) {
+                Json line{{"time", TimeText(report.time, true)}};
+                line.update(ReportJson(report));
+                std::cout << line.dump() << std::endl;
+            } else {
+                std::cout << TimeText(report.time, false) << "  " << DescribeReport(report) << std::flush;
+            }
+        }
+    }
+    return kOk;
+}
+
+int Set(const Options& options, const Change& change) {
+    Host host(options);
+    if (const ExitCode code = host.Start(); code != kOk) return Fail(options, code, StartFailure(code, options));
+
+    Json result{{"setting", change.setting}};
+    if (change.index >= 0) result["index"] = change.index;
+    result["requested"] = change.requested;
+
+    if (!change.reportedBack) {
+        change.send();
+        host.Settle();
+        result["reported"] = nullptr;
+        result["result"] = "sent";
+        if (options.json) PrintJson(result);
+        Note("sent; the library does not report this setting back, so the service's value cannot be shown");
+        return kOk;
+    }
+
+    const std::string label = Label(change.setting, change.index);
+    const bool alreadyHeld = Holds(Current(host.View(), change), change.expected);
+    change.send();
+    // The answer may take two reports (a function code, then its text).
+    // Once something came, or when no change is expected, a quiet pause
+    // ends the wait.
+    const Clock::time_point deadline = Clock::now() + milliseconds(options.timeoutMs);
+    bool reported = false;
+    Clock::time_point last = Clock::now();
+    for (;;) {
+        const bool settling = reported || alreadyHeld;
+        const Clock::time_point until = settling ? std::min(deadline, last + host.Quiet()) : deadline;
+        const std::vector<Report> reports = host.Receive(until);
+        if (Interrupted()) return Fail(options, kInterrupted, "interrupted", result);
+        for (const Report& report : reports) {
+            if (!Concerns(report, change)) continue;
+            reported = true;
+            last = Clock::now();
+        }
+        if (reported && Holds(Current(host.View(), change), change.expected)) break;
+        if (reports.empty() && Clock::now() >= until) break;
+    }
+    // What the batch sends after its last read-back must leave too.
+    if (!change.unreported.empty()) host.Settle();
+
+    const Json& current = Current(host.View(), change);
+    result["reported"] = reported || alreadyHeld ? current : Json(nullptr);
+    if (!change.unreported.empty()) result["note"] = change.unreported;
+    const std::string shown = Describe(change.setting, current);
+    if (Holds(current, change.expected)) {
+        result["result"] = reported ? "changed" : "held";
+        if (options.json) {
+            PrintJson(result);
+            return kOk;
+        }
+        std::cout << label << ": " << shown << std::endl;
+        if (!reported) Note("the library already held this value, so the service reported nothing back");
+        if (!change.unreported.empty()) Note(change.unreported);
+        return kOk;
+    }
+    if (!reported) {
+        return Fail(options, kTimedOut,
+                    "no value for " + label + " came back from the service within " +
+                        std::to_string(options.timeoutMs) + " ms",
+                    result);
+    }
+    result["result"] = "other-value";
+    if (!options.json) std::cout << label << ": " << shown << std::endl;
+    return Fail(options, kOtherValue, "the service reported another value for " + label + " than the one asked for",
+                result);
+}
+
+int Capture(const Options& options, double seconds) {
+    // Room for far more keystrokes than a capture gathers; the library
+    // hands over nothing when they do not fit.
+    constexpr std::size_t kCaptureUnits = 64 * 1024;
+    Host host(options);
+    if (const ExitCode code = host.Start(); code != kOk) return Fail(options, code, StartFailure(code, options));
+    PevraNUV_StartKeyCapture();
+    Note("capturing keystrokes for " + SecondsText(seconds) + "; Ctrl-C finishes early");
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    while (!Interrupted() && Clock::now() < deadline) host.Receive(deadline);
+    std::vector<PevraNUV_Char> buffer(kCaptureUnits);
+    PevraNUV_FinishKeyCapture(buffer.data(), buffer.size() * sizeof(PevraNUV_Char));
+    host.Settle();  // the stop message reports nothing back
+
+    const std::string keys = ToUtf8(buffer.data(), buffer.size());
+    Json result{{"keys", keys}};
+    if (keys.empty() && !Interrupted()) {
+        return Fail(options, kTimedOut, "no keystrokes were captured within " + SecondsText(seconds),
+                    result);
+    }
+    if (options.json) {
+        PrintJson(result);
+    } else {
+        std::cout << keys << std::endl;
+    }
+    return kOk;
+}
+
+}  // namespace ptsa_cli
