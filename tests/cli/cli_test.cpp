@@ -294,7 +294,9 @@ TEST_F(Cli, BadArgumentsAreRefusedWithAMessage) {
         {{"set", "wedge", "1", "abc"}, "CODE: must be a whole number"},
         {{"set", "eraser-single", "12abc"}, "CODE: must be a whole number"},
         {{"set", "eraser-single", "8", std::string(512, 'x')}, "TEXT: has 512 UTF-16 units; a button holds at most 511"},
+#ifndef _WIN32  // a Windows command line is UTF-16: it cannot carry these bytes
         {{"set", "top-switch", "23", "\xC3\x28"}, "TEXT: is not valid UTF-8"},
+#endif
         {{"set", "eraser-long", "0", "Ctrl+Z"}, "TEXT: a text goes only with function 8"},
         {{"set", "tilt", "-1"}, "VALUE: must be a whole number from 0 to 4294967295"},
         {{"set", "tip", "4294967296"}, "VALUE: must be a whole number from 0 to 4294967295"},

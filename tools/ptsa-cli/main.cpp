@@ -54,7 +54,9 @@ struct ButtonSetter {
     void (*set)(const PevraNUV_ButtonFunction*);
 };
 
-constexpr ButtonSetter kButtonSetters[] = {
+// Not constexpr: the address of a function imported from a DLL is known
+// only at load.
+const ButtonSetter kButtonSetters[] = {
     {"eraser-single", "the eraser end's single press", "eraserSingle", PevraNUV_SetEraserSinglePress},
     {"eraser-double", "the eraser end's double press", "eraserDouble", PevraNUV_SetEraserDoublePress},
     {"eraser-long", "the eraser end's long press", "eraserLong", PevraNUV_SetEraserLongPress},
@@ -70,7 +72,7 @@ struct NumberSetter {
     void (*set)(unsigned int);
 };
 
-constexpr NumberSetter kNumberSetters[] = {
+const NumberSetter kNumberSetters[] = {
     {"top-hover-click", "the upper side switch's hover click (0 off, any other number on)", "topSwitch", true,
      PevraNUV_SetTopHoverClick},
     {"bottom-hover-click", "the lower side switch's hover click (0 off, any other number on)", "bottomSwitch", true,
