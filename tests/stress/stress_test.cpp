@@ -1,0 +1,357 @@
+// Eight host threads call every function of the library at once, in rounds
+// with PevraNUV_Shutdown between them. Built with PTSA_TSAN the tests fail on
+// any race report (TSAN_OPTIONS=halt_on_error=1, set by CTest); a watchdog
+// ends the process when a round deadlocks; and the messages queued or sent
+// are checked to be the callers' batches, each whole and in call order.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "PTabletSettingsAPI.h"
+#include "api/library.h"
+#include "call_mix.h"
+#include "child_process.h"
+#include "client/messages.h"
+#include "platform/platform.h"
+#include "settings/catalogue.h"
+
+using namespace std::chrono_literals;
+using PevraNUV::stress::Caller;
+using PevraNUV::test::ChildProcess;
+
+namespace {
+
+constexpr int kHostThreads = 8;
+constexpr int kRounds = 3;
+
+// Ends the process when a stage is not over in time: a deadlock shows as a
+// failed test that names the stage, not as a hang.
+class Watchdog {
+public:
+    Watchdog(std::string stage, std::chrono::seconds limit)
+        : m_thread([this, stage = std::move(stage), limit] {
+              std::unique_lock<std::mutex> lock(m_mutex);
+              if (m_over.wait_for(lock, limit, [this] { return m_finished; })) return;
+              std::fprintf(stderr, "stress: %s did not finish within %lld s: deadlock\n", stage.c_str(),
+                           static_cast<long long>(limit.count()));
+              std::fflush(stderr);
+              std::abort();
+          }) {}
+    ~Watchdog() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_finished = true;
+        }
+        m_over.notify_all();
+        m_thread.join();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_over;
+    bool m_finished = false;
+    std::thread m_thread;  // last: starts once the members above exist
+};
+
+// Runs the mix on kHostThreads threads at once and joins them.
+std::vector<std::unique_ptr<Caller>> RunHostThreads(int iterations, const std::function<void()>& pace = {}) {
+    std::vector<std::unique_ptr<Caller>> callers;
+    for (int index = 0; index < kHostThreads; ++index) callers.push_back(std::make_unique<Caller>(index));
+    std::atomic<int> ready{0};
+    std::vector<std::thread> threads;
+    for (auto& caller : callers) {
+        threads.emplace_back([&ready, &caller, iterations, &pace] {
+            // Start together, for the most contention.
+            ready.fetch_add(1);
+            while (ready.load() < kHostThreads) std::this_thread::yield();
+            PevraNUV::stress::RunMix(*caller, iterations, pace);
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    return callers;
+}
+
+std::vector<const Caller*> View(const std::vector<std::unique_ptr<Caller>>& callers) {
+    std::vector<const Caller*> view;
+    for (const auto& caller : callers) view.push_back(caller.get());
+    return view;
+}
+
+// ---- The check itself -----------------------------------------------------
+
+using Messages = std::vector<std::u16string>;
+
+void Append(Messages& messages, const PevraNUV::Batch& batch) {
+    messages.insert(messages.end(), batch.begin(), batch.end());
+}
+
+// Two callers' batches taken in turn, then their fixed batches.
+Messages TakenInTurn(const Caller& a, const Caller& b) {
+    Messages messages;
+    for (std::size_t i = 0; i < std::max(a.batches.size(), b.batches.size()); ++i) {
+        if (i < a.batches.size()) Append(messages, a.batches[i]);
+        if (i < b.batches.size()) Append(messages, b.batches[i]);
+    }
+    for (const Caller* caller : {&a, &b})
+        for (const auto& [batch, count] : caller->fixed)
+            for (int i = 0; i < count; ++i) Append(messages, batch);
+    return messages;
+}
+
+struct Tampering {
+    const char* name;
+    Messages (*make)(const Caller& a, const Caller& b);
+    bool accepted;
+};
+
+void PrintTo(const Tampering& tampering, std::ostream* out) { *out << tampering.name; }
+
+class CheckOfTheSentMessages : public ::testing::TestWithParam<Tampering> {};
+
+TEST_P(CheckOfTheSentMessages, AcceptsOnlyWholeBatchesInCallOrder) {
+    PevraNUV_Shutdown();
+    Caller a(0), b(1);
+    PevraNUV::stress::RunMix(a, 3);
+    PevraNUV::stress::RunMix(b, 3);
+    PevraNUV_Shutdown();
+    ASSERT_GT(a.batches.size(), 2u);
+    ASSERT_GE(a.batches[0].size(), 2u);
+    const std::string fault = PevraNUV::stress::CheckInterleaving(GetParam().make(a, b), {&a, &b});
+    if (GetParam().accepted) {
+        EXPECT_EQ(fault, "");
+    } else {
+        EXPECT_NE(fault, "") << "the tampered messages passed";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stress, CheckOfTheSentMessages,
+    ::testing::Values(
+        Tampering{"Intact", [](const Caller& a, const Caller& b) { return TakenInTurn(a, b); }, true},
+        Tampering{"OneCallersBatchesSwapped",
+                  [](const Caller& a, const Caller& b) {
+                      Caller swapped = a;
+                      std::swap(swapped.batches[0], swapped.batches[1]);
+                      return TakenInTurn(swapped, b);
+                  },
+                  false},
+        Tampering{"ABatchSplitByAnother",
+                  [](const Caller& a, const Caller& b) {
+                      Messages messages = TakenInTurn(a, b);
+                      // a's first batch, then b's first: move b's into a's.
+                      const auto& first = a.batches[0];
+                      std::rotate(messages.begin() + 1, messages.begin() + first.size(),
+                                  messages.begin() + first.size() + b.batches[0].size());
+                      return messages;
+                  },
+                  false},
+        Tampering{"TheLastMessageLost",
+                  [](const Caller& a, const Caller& b) {
+                      Messages messages = TakenInTurn(a, b);
+                      messages.pop_back();
+                      return messages;
+                  },
+                  false},
+        Tampering{"AFixedBatchTooMany",
+                  [](const Caller& a, const Caller& b) {
+                      Messages messages = TakenInTurn(a, b);
+                      Append(messages, PevraNUV::stress::FixedBatches()[1]);
+                      return messages;
+                  },
+                  false}),
+    [](const ::testing::TestParamInfo<Tampering>& info) { return std::string(info.param.name); });
+
+// ---- Without a connection: the queue itself is read back ---------------
+
+TEST(Stress, EveryCallAtOnceQueuesWholeBatchesInCallOrder) {
+    for (int round = 0; round < kRounds; ++round) {
+        PevraNUV_Shutdown();
+        std::vector<std::unique_ptr<Caller>> callers;
+        {
+            Watchdog watchdog("round " + std::to_string(round) + " without a connection", 300s);
+            callers = RunHostThreads(150);
+        }
+        // Nothing drains the queue without a connection: it holds every
+        // message queued this round.
+        PevraNUV::SettingsClient& client = PevraNUV::CurrentClient();
+        std::vector<std::u16string> queued;
+        {
+            std::lock_guard<std::recursive_mutex> lock(client.m_lock);
+            queued.assign(client.m_outgoing.begin(), client.m_outgoing.end());
+        }
+        ASSERT_FALSE(queued.empty());
+        EXPECT_EQ(PevraNUV::stress::CheckInterleaving(queued, View(callers)), "") << "round " << round;
+    }
+    PevraNUV_Shutdown();
+}
+
+// ---- Against a service that pushes: what the service received ---------
+
+// The sync thread's side: its callbacks count the pushes, call back into
+// the library, and see the marker that ends a round.
+struct SyncThreadSide {
+    Caller caller{kHostThreads};
+    PevraNUV_Callbacks table{};
+    bool callBack = true;  // written and read under the library's lock only
+    int pushes = 0;        // likewise
+    std::mutex mutex;
+    std::int32_t tip = 0;
+
+    SyncThreadSide() {
+        table.OnPenInfo = [](void* context, const PevraNUV_PenInfo*) {
+            auto& side = *static_cast<SyncThreadSide*>(context);
+            if (++side.pushes % 4 != 0 || !side.callBack) return;
+            // From inside a callback, with the lock held: a setter, key
+            // capture, registration and the log level in turn.
+            switch (side.pushes / 4 % 4) {
+            case 0:
+                side.caller.SetTaggedTip();
+                break;
+            case 1: {
+                PevraNUV_Char keys[16];
+                PevraNUV_FinishKeyCapture(keys, sizeof keys);
+                ++side.caller.fixed[PevraNUV::stress::FixedBatches()[2]];
+                break;
+            }
+            case 2:
+                PevraNUV_RegisterCallbacks(&side.table, &side);
+                break;
+            default:
+                PevraNUV_SetLogLevel(4);
+                break;
+            }
+        };
+        table.OnTipSensitivity = [](void* context, std::int32_t value) {
+            auto& side = *static_cast<SyncThreadSide*>(context);
+            std::lock_guard<std::mutex> lock(side.mutex);
+            side.tip = value;
+        };
+    }
+};
+
+// The requests each request-pipe connection received, in the order the
+// connections were made, from the service's --trace output.
+std::vector<std::vector<std::u16string>> ReadRequests(const std::string& tracePath) {
+    std::ifstream trace(tracePath);
+    std::vector<std::vector<std::u16string>> connections;
+    std::map<std::string, std::size_t> requestPipe;  // connection id -> index
+    const std::string prefix = "settings-service: #";
+    std::string line;
+    while (std::getline(trace, line)) {
+        if (line.compare(0, prefix.size(), prefix) != 0) continue;
+        const std::size_t space = line.find(' ', prefix.size());
+        if (space == std::string::npos) continue;
+        const std::string id = line.substr(prefix.size(), space - prefix.size());
+        const std::string rest = line.substr(space + 1);
+        if (rest.find("connected to the request pipe") != std::string::npos) {
+            requestPipe[id] = connections.size();
+            connections.emplace_back();
+        } else if (rest.compare(0, 2, "< ") == 0 && requestPipe.count(id)) {
+            connections[requestPipe[id]].emplace_back(rest.begin() + 2, rest.end());
+        }
+    }
+    return connections;
+}
+
+// Polls until done() holds; false once the link has failed (nothing will
+// change any more) or the time is up.
+template <typename Done>
+bool WaitWhileLinked(PevraNUV::SettingsClient& client, Done done, std::chrono::seconds limit = 240s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (!client.HasSyncThread() || std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(200us);
+    }
+    return true;
+}
+
+TEST(Stress, EveryCallAtOnceAgainstAPushingServiceSendsWholeBatchesInCallOrder) {
+    const std::string tracePath =
+        ::testing::TempDir() + "ptsa_stress_trace_" + std::to_string(PevraNUV::platform::CurrentProcessId()) + ".txt";
+    // The service's standard error, where its trace goes, into a file.
+    auto service = std::make_unique<ChildProcess>(
+        "/bin/sh", std::vector<std::string>{"-c", "trace=$1; shift; exec \"$@\" 2>\"$trace\"", "sh", tracePath,
+                                            PTSA_SERVICE_PATH, "--trace", "--push-rate", PTSA_STRESS_PUSH_RATE});
+    ASSERT_TRUE(service->WaitForLine("ready", 20000)) << "the service did not start";
+
+    struct Round {
+        std::vector<std::unique_ptr<Caller>> hosts;
+        std::unique_ptr<SyncThreadSide> sync = std::make_unique<SyncThreadSide>();
+        std::unique_ptr<Caller> marker = std::make_unique<Caller>(kHostThreads + 1);
+    };
+    std::vector<Round> rounds(kRounds);
+    for (int index = 0; index < kRounds; ++index) {
+        Round& round = rounds[index];
+        Watchdog watchdog("round " + std::to_string(index) + " against the service", 300s);
+        PevraNUV_Shutdown();
+        PevraNUV_RegisterCallbacks(&round.sync->table, round.sync.get());
+        ASSERT_EQ(PevraNUV_Connect(0), 0);
+        PevraNUV::SettingsClient& client = PevraNUV::CurrentClient();
+        const auto underLock = [&](auto read) {
+            decltype(read()) value{};
+            client.RunSerialized([&] { value = read(); });
+            return value;
+        };
+        const auto pushesSeen = [&] { return underLock([&] { return round.sync->pushes; }); };
+        // The sync thread reads a push only when nothing waits to be sent:
+        // each iteration waits for an empty queue, so that the push
+        // callbacks run among the host threads' calls.
+        round.hosts = RunHostThreads(20, [&] {
+            WaitWhileLinked(client, [&] { return underLock([&] { return client.m_outgoing.empty(); }); });
+        });
+        const int pushesAmongHostCalls = pushesSeen();
+        // Enough pushes for the callbacks' own calls, before they stop.
+        ASSERT_TRUE(WaitWhileLinked(client, [&] { return pushesSeen() >= 400; }))
+            << "round " << index << ": the link failed or the pushes stopped, after " << pushesSeen() << " pushes";
+
+        // No more calls back from the sync thread; then a marker whose
+        // answer means every message before it has been answered too. The
+        // markers differ from round to round: each handshake reads back the
+        // value the round before left.
+        client.RunSerialized([&] { round.sync->callBack = false; });
+        round.marker->sequence = 1000 * index;
+        const auto markerValue = static_cast<std::int32_t>(round.marker->SetTaggedTip());
+        ASSERT_TRUE(WaitWhileLinked(client, [&] {
+            std::lock_guard<std::mutex> lock(round.sync->mutex);
+            return round.sync->tip == markerValue;
+        })) << "round " << index << ": the marker's answer never came";
+        EXPECT_TRUE(client.HasSyncThread()) << "round " << index << ": the link failed under the load";
+        EXPECT_FALSE(round.sync->caller.batches.empty()) << "round " << index << ": no setter called from a callback";
+        std::printf("round %d: %d pushes reached the callbacks (%d while the host threads ran), %zu batches queued "
+                    "from them\n",
+                    index, pushesSeen(), pushesAmongHostCalls, round.sync->caller.batches.size());
+        PevraNUV_Shutdown();
+    }
+    EXPECT_EQ(service->Stop(), 0) << "the service did not end cleanly (a race report in it ends it with 66)";
+
+    const auto requests = ReadRequests(tracePath);
+    ASSERT_EQ(requests.size(), rounds.size()) << "one request-pipe connection a round";
+    const std::size_t handshake = 1 + PevraNUV::HandlerTable.size();
+    for (std::size_t index = 0; index < rounds.size(); ++index) {
+        const auto& received = requests[index];
+        ASSERT_GT(received.size(), handshake);
+        EXPECT_EQ(received.front(), PevraNUV::wire::kHandshakeRequest);
+        std::vector<const Caller*> callers = View(rounds[index].hosts);
+        callers.push_back(&rounds[index].sync->caller);
+        callers.push_back(rounds[index].marker.get());
+        const std::vector<std::u16string> rest(received.begin() + handshake, received.end());
+        EXPECT_EQ(PevraNUV::stress::CheckInterleaving(rest, callers), "") << "round " << index;
+    }
+    std::remove(tracePath.c_str());
+}
+
+}  // namespace
