@@ -27,7 +27,7 @@
 
 #if defined(_WIN32)
 #  if defined(PTABLETSETTINGSAPI_BUILD)
-#    define PEVRANUV_API __declspec(dllexport)
+#    define PEVRANUV_API /* the module-definition file exports by name and ordinal */
 #  elif defined(PTABLETSETTINGSAPI_STATIC)
 #    define PEVRANUV_API
 #  else

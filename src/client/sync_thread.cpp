@@ -53,6 +53,9 @@ std::uint32_t SettingsClient::RunSyncThread() {
             return kNoConnectionExitCode;
         }
         platform::UniqueHandle readEvent(platform::CreateManualResetEvent());
+        // One event for every exchange of this thread: reset before each,
+        // it saves creating and closing one per request.
+        platform::UniqueHandle exchangeEvent(platform::CreateManualResetEvent());
         std::u16string push;
         unsigned char buffer[kPieceBytes];
         // One read is outstanding on the send-only pipe at any time; it is
@@ -80,7 +83,7 @@ std::uint32_t SettingsClient::RunSyncThread() {
             if (signalled == 1) {
                 // Reset first, so that a batch queued during the exchange is not missed.
                 platform::ResetEvent(sendEvent);
-                const std::int64_t waiting = SendNextMessage();
+                const std::int64_t waiting = SendNextMessage(exchangeEvent.get());
                 if (waiting < 0) break;
                 if (waiting > 0) platform::SetEvent(sendEvent);
                 continue;
@@ -112,7 +115,7 @@ std::uint32_t SettingsClient::RunSyncThread() {
     return exitCode;
 }
 
-std::int64_t SettingsClient::SendNextMessage() {
+std::int64_t SettingsClient::SendNextMessage(platform::Handle exchangeEvent) {
     std::u16string request;
     std::int64_t waiting = 0;
     RunSerialized([&] {
@@ -123,24 +126,27 @@ std::int64_t SettingsClient::SendNextMessage() {
     });
     if (request.empty()) return waiting;
 
-    platform::UniqueHandle exchangeEvent(platform::CreateManualResetEvent());
-    if (!exchangeEvent) return -1;
+    platform::UniqueHandle ownEvent;
+    if (exchangeEvent == platform::kInvalidHandle) {
+        ownEvent.reset(platform::CreateManualResetEvent());
+        exchangeEvent = ownEvent.get();
+    }
+    if (exchangeEvent == platform::kInvalidHandle || !platform::ResetEvent(exchangeEvent)) return -1;
     const std::vector<unsigned char> bytes = EncodeMessage(request);
     std::u16string reply;
     unsigned char buffer[kPieceBytes];
     {
         // Declared after the buffers: a transfer that did not complete in
         // time is cancelled and awaited before they are released.
-        platform::Transfer transfer(m_pipe.load(), exchangeEvent.get());
+        platform::Transfer transfer(m_pipe.load(), exchangeEvent);
         transfer.StartWrite(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
-        if (platform::WaitForOne(exchangeEvent.get(), kExchangeTimeoutMs) != platform::WaitResult::Signalled)
-            return -1;
+        if (platform::WaitForOne(exchangeEvent, kExchangeTimeoutMs) != platform::WaitResult::Signalled) return -1;
         transfer.Fetch();  // the write's own result is not examined
         for (;;) {
-            platform::ResetEvent(exchangeEvent.get());
+            platform::ResetEvent(exchangeEvent);
             transfer.StartRead(buffer, kPieceBytes);
             platform::IoResult piece;
-            if (platform::WaitForOne(exchangeEvent.get(), kExchangeTimeoutMs) == platform::WaitResult::Signalled)
+            if (platform::WaitForOne(exchangeEvent, kExchangeTimeoutMs) == platform::WaitResult::Signalled)
                 piece = transfer.Fetch();
             if (IsPieceError(piece)) {
                 Log(kLogAckReadFailed);

@@ -14,12 +14,14 @@
 #include "PTabletSettingsAPI.h"
 #include "child_process.h"
 #include "client/messages.h"
+#include "client/settings_client.h"
 #include "raw_client.h"
 #include "settings/catalogue.h"
 
 #include <thread>
 
 #ifndef _WIN32
+#include <malloc.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -143,6 +145,52 @@ void MeasurePushes(const char* servicePath, int pushes) {
                 rawRate, g_pushTimes.size(), libraryRate, libraryRate / rawRate);
 }
 
+// A setter's time on a host thread while the sync thread is kept busy by
+// pushes at full rate: the time to compose and queue, lock waits included.
+void MeasureSetterLatency(const char* servicePath, int calls) {
+    ChildProcess service(servicePath, {"--push-rate", "1000000", "--push-count", "100000000"});
+    if (!StartService(service)) return (void)std::printf("setter: the service did not start\n");
+    PevraNUV_Callbacks table = Callbacks();
+    PevraNUV_RegisterCallbacks(&table, nullptr);
+    if (PevraNUV_Connect(0) != 0) return (void)std::printf("setter: the library did not connect\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // pushes flowing
+    std::vector<double> took;
+    took.reserve(calls);
+    for (int call = 0; call < calls; ++call) {
+        const auto start = Clock::now();
+        PevraNUV_SetTiltSensitivity(static_cast<unsigned>(call));
+        took.push_back(Microseconds(Clock::now() - start));
+    }
+    PevraNUV_Shutdown();
+    std::sort(took.begin(), took.end());
+    std::printf("setter latency over %d calls while pushes arrive: median %.2f us, p99 %.2f us, max %.0f us\n", calls,
+                took[took.size() / 2], took[took.size() * 99 / 100], took.back());
+}
+
+// Heap bytes a connected client holds once its handshake is done.
+void MeasureClientMemory(const char* servicePath) {
+#ifdef _WIN32
+    (void)servicePath;
+#else
+    ChildProcess service(servicePath, {});
+    if (!StartService(service)) return (void)std::printf("memory: the service did not start\n");
+    PevraNUV_Shutdown();
+    const std::size_t before = mallinfo2().uordblks;
+    PevraNUV_Callbacks table = Callbacks();
+    PevraNUV_RegisterCallbacks(&table, nullptr);
+    g_zoomCalls = 0;
+    if (PevraNUV_Connect(0) != 0) return (void)std::printf("memory: the library did not connect\n");
+    {
+        std::unique_lock<std::mutex> lock(g_mutex);
+        g_changed.wait_for(lock, std::chrono::seconds(10), [] { return g_zoomCalls > 0; });
+    }
+    const std::size_t after = mallinfo2().uordblks;
+    PevraNUV_Shutdown();
+    std::printf("memory: a connected client after its handshake holds %zu heap bytes (the client object %zu)\n",
+                after - before, sizeof(PevraNUV::SettingsClient));
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -159,5 +207,7 @@ int main(int argc, char** argv) {
     const int pushes = argc > 2 ? std::atoi(argv[2]) : 20000;
     MeasureHandshake(PTSA_SERVICE_PATH, rounds);
     MeasurePushes(PTSA_SERVICE_PATH, pushes);
+    MeasureSetterLatency(PTSA_SERVICE_PATH, argc > 3 ? std::atoi(argv[3]) : 100000);
+    MeasureClientMemory(PTSA_SERVICE_PATH);
     return 0;
 }

@@ -40,9 +40,14 @@ public:
 // it is kept whole and handed out in pieces of the reader's size.
 class PipeObject : public Object {
 public:
-    explicit PipeObject(int fd) : Object(Kind::Pipe), fd(fd) {}
+    PipeObject(int fd, bool readsAtOnce) : Object(Kind::Pipe), fd(fd), readsAtOnce(readsAtOnce) {}
     ~PipeObject() override;
     int fd;
+    // Whether a new read tries the socket at once: on the send-only pipe
+    // values are often queued already; on the request pipe a read follows
+    // our own write, and its reply cannot be there yet, so a try would only
+    // cost a system call.
+    const bool readsAtOnce;
     std::vector<unsigned char> record;  // the message being handed out
     std::size_t offset = 0;             // how much of it was handed out
     bool HasPieces() const { return offset < record.size(); }

@@ -97,7 +97,7 @@ bool WaitForPipe(const std::u16string& path, std::uint32_t milliseconds) {
     }
 }
 
-Handle OpenPipe(const std::u16string& path, PipeAccess) {
+Handle OpenPipe(const std::u16string& path, PipeAccess access) {
     sockaddr_un address;
     if (!posix::SocketPath(path, address) || !posix::DirectoryIsTrusted()) return kInvalidHandle;
     int fd = posix::ConnectTo(address);
@@ -106,7 +106,9 @@ Handle OpenPipe(const std::u16string& path, PipeAccess) {
         ::close(fd);
         return kInvalidHandle;
     }
-    return static_cast<posix::Object*>(new (std::nothrow) PipeObject(fd));
+    auto* pipe = new (std::nothrow) PipeObject(fd, access == PipeAccess::ReadOnly);
+    if (!pipe) ::close(fd);
+    return pipe ? static_cast<posix::Object*>(pipe) : kInvalidHandle;
 }
 
 bool SetMessageReadMode(Handle pipe) { return AsPipe(pipe) != nullptr; }
@@ -267,9 +269,9 @@ Transfer::~Transfer() {
 
 namespace {
 
-void Arm(Transfer& transfer) {
+void Arm(Transfer& transfer, bool tryAtOnce) {
     TransferDriver::SetPending(transfer, true);
-    if (TransferDriver::TryComplete(transfer)) return;
+    if (tryAtOnce && TransferDriver::TryComplete(transfer)) return;
     if (EventObject* event = AsEvent(TransferDriver::Event(transfer))) event->armedBy = &transfer;
 }
 
@@ -281,7 +283,8 @@ void Transfer::StartRead(void* buffer, std::uint32_t bytes) {
     state.kind = Kind::Read;
     state.buffer = static_cast<unsigned char*>(buffer);
     state.size = bytes;
-    Arm(*this);
+    PipeObject* pipe = AsPipe(m_pipe);
+    Arm(*this, !pipe || pipe->readsAtOnce || pipe->HasPieces());
 }
 
 void Transfer::StartWrite(const void* data, std::uint32_t bytes) {
@@ -290,7 +293,7 @@ void Transfer::StartWrite(const void* data, std::uint32_t bytes) {
     state.kind = Kind::Write;
     state.data = static_cast<const unsigned char*>(data);
     state.size = bytes;
-    Arm(*this);
+    Arm(*this, true);
 }
 
 IoResult Transfer::Fetch() {
