@@ -131,6 +131,7 @@ class Pushes(unittest.TestCase):
     def test_battery_starts_again_after_empty(self):
         with Service("--push-rate", "100", "--push-count", "3", "--stdin-control", stdin=True) as service:
             client = service.client()
+            client.read(BATTERY)  # the service holds both connections now
             service.command("set " + BATTERY + " 1")
             self.assertEqual(client.push().text, write_request(BATTERY, "1"))
             client.handshake()
