@@ -98,6 +98,8 @@ ProgramRun::~ProgramRun() {
 
 bool ProgramRun::Started() const { return m_state->process.hProcess != nullptr; }
 
+bool ProgramRun::Interrupt() { return false; }
+
 bool ProgramRun::Collect(int milliseconds) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
     std::string* texts[2] = {&m_outcome.out, &m_outcome.err};
@@ -186,6 +188,8 @@ ProgramRun::~ProgramRun() {
 }
 
 bool ProgramRun::Started() const { return m_state->pid > 0; }
+
+bool ProgramRun::Interrupt() { return Started() && !m_state->reaped && kill(m_state->pid, SIGINT) == 0; }
 
 bool ProgramRun::Collect(int milliseconds) {
     pollfd entries[2];

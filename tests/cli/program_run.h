@@ -26,6 +26,9 @@ public:
     // Collects output until standard error holds text; false when the
     // program's output ends first or milliseconds pass.
     bool WaitForError(const std::string& text, int milliseconds);
+    // Sends Ctrl-C (SIGINT); false where a test cannot (Windows: the
+    // program shares no console with the test).
+    bool Interrupt();
     // Collects output until the program ends; kills it after milliseconds.
     Outcome Finish(int milliseconds);
 

@@ -84,7 +84,7 @@ std::string StartFailure(ExitCode code, const Options& options) {
     switch (code) {
     case kNoService: return "the settings service is not running in this session (its pipes are not there)";
     case kTimedOut:
-        return "the settings service sent no values within " + std::to_string(options.timeoutMs) + " ms";
+        return "the settings service did not send its values within " + std::to_string(options.timeoutMs) + " ms";
     case kInterrupted: return "interrupted";
     default: return "failed";
     }
@@ -142,6 +142,29 @@ bool Holds(const Json& value, const Json& expected) {
 
 bool Concerns(const Report& report, const Change& change) {
     return report.setting == change.setting && (change.index < 0 || report.index == change.index);
+}
+
+// Waits for the reports of the changed setting until they hold what was
+// asked for; true when any came. The answer may take two reports (a
+// function code, then its text); once one came, or when no change is to
+// come, a quiet pause ends the wait.
+bool AwaitAnswer(Host& host, const Change& change, bool alreadyHeld, milliseconds timeout) {
+    const Clock::time_point deadline = Clock::now() + timeout;
+    bool reported = false;
+    Clock::time_point last = Clock::now();
+    for (;;) {
+        const bool settling = reported || alreadyHeld;
+        const Clock::time_point until = settling ? std::min(deadline, last + host.Quiet()) : deadline;
+        const std::vector<Report> reports = host.Receive(until);
+        if (Interrupted()) return reported;
+        for (const Report& report : reports) {
+            if (!Concerns(report, change)) continue;
+            reported = true;
+            last = Clock::now();
+        }
+        if (reported && Holds(Current(host.View(), change), change.expected)) return true;
+        if (reports.empty() && Clock::now() >= until) return reported;
+    }
 }
 
 }  // namespace
@@ -211,25 +234,8 @@ int Set(const Options& options, const Change& change) {
     const std::string label = Label(change.setting, change.index);
     const bool alreadyHeld = Holds(Current(host.View(), change), change.expected);
     change.send();
-    // The answer may take two reports (a function code, then its text).
-    // Once something came, or when no change is expected, a quiet pause
-    // ends the wait.
-    const Clock::time_point deadline = Clock::now() + milliseconds(options.timeoutMs);
-    bool reported = false;
-    Clock::time_point last = Clock::now();
-    for (;;) {
-        const bool settling = reported || alreadyHeld;
-        const Clock::time_point until = settling ? std::min(deadline, last + host.Quiet()) : deadline;
-        const std::vector<Report> reports = host.Receive(until);
-        if (Interrupted()) return Fail(options, kInterrupted, "interrupted", result);
-        for (const Report& report : reports) {
-            if (!Concerns(report, change)) continue;
-            reported = true;
-            last = Clock::now();
-        }
-        if (reported && Holds(Current(host.View(), change), change.expected)) break;
-        if (reports.empty() && Clock::now() >= until) break;
-    }
+    const bool reported = AwaitAnswer(host, change, alreadyHeld, milliseconds(options.timeoutMs));
+    if (Interrupted()) return Fail(options, kInterrupted, "interrupted", result);
     // What the batch sends after its last read-back must leave too.
     if (!change.unreported.empty()) host.Settle();
 

@@ -264,7 +264,8 @@ int Run(const std::vector<std::string>& commandLine) {
                    "a pause this long ends the wait for values (default 300)")
         ->check(WholeNumber(1, 600 * 1000));
     app.add_option("--log-level", options.logLevel,
-                   "the library's diagnostic log level: 4 writes its failures to standard error (default 3)")
+                   "the library's diagnostic log level (default 3): 4 writes its failures to the debugger output "
+                   "(standard error outside Windows), 5 also to PTabletSettingsAPI.log beside the library")
         ->check(WholeNumber(kInt32Min, kInt32Max));
 
     app.add_subcommand("dump", "print every setting the library reports after connecting")
