@@ -292,7 +292,7 @@ int Run(const std::vector<std::string>& commandLine) {
 
     // --json is looked for before parsing, so that even a refused command
     // line is answered in JSON.
-    options.json = std::find(commandLine.begin() + 1, commandLine.end(), "--json") != commandLine.end();
+    options.json = std::find(commandLine.begin(), commandLine.end(), "--json") != commandLine.end();
     std::vector<const char*> argv;
     for (const std::string& argument : commandLine) argv.push_back(argument.c_str());
     try {
