@@ -13,8 +13,8 @@
 #       quickly. Mounts and the wineserver are gone when it returns.
 #
 # A run outside a session opens its own session. Environment variables named
-# GTEST_* and those listed in PTSA_ARM64_PASS_ENV reach the program;
-# PTSA_ARM64_WINEDEBUG replaces WINEDEBUG=-all.
+# GTEST_* and those listed in PTSA_ARM64_PASS_ENV reach the program; a
+# caller's WINEDEBUG (for instance +debugstr) replaces the quiet -all.
 # Exit codes: the program's or COMMAND's; 77 when this machine cannot host the
 # platform; 125 when the platform is not set up or a folder cannot be bound.
 set -euo pipefail
@@ -72,7 +72,7 @@ run_program() {
             vars+=("$name=${!name}")
         fi
     done
-    [ -z "${PTSA_ARM64_WINEDEBUG:-}" ] || vars+=("WINEDEBUG=$PTSA_ARM64_WINEDEBUG")
+    [ -z "${WINEDEBUG:-}" ] || vars+=("WINEDEBUG=$WINEDEBUG")
 
     local rc=0
     arm64_chroot "${vars[@]}" /bin/sh -c 'cd "$1" || exit 125; shift; exec "$@"' sh \
