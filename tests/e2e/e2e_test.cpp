@@ -304,6 +304,26 @@ TEST_F(EndToEnd, APushLongerThanOnePieceArrivesWhole) {
     EXPECT_EQ(PevraNUV::CurrentClient().HasSyncThread(), true);
 }
 
+TEST_F(EndToEnd, PushesThatCannotBeUsedAreDroppedAndTheLinkGoesOn) {
+    auto service = StartService({"--stdin-control"});
+    ConnectWithCallbacks();
+    PevraNUV_SetTiltSensitivity(12);
+    ASSERT_TRUE(WaitForTilt(12));
+    {
+        std::lock_guard<std::mutex> lock(m_recorder.mutex);
+        m_recorder.tilt.clear();
+    }
+    for (const char* push : {"raw :", "raw x", "raw ", "raw {\"a\":", "raw no colon at all"})
+        service->WriteLine(push);
+    service->WriteLine("push ComponentsDriver\\PenHandler\\PenTransducer\\TiltSensitivity abc");
+    service->WriteLine("push ComponentsDriver\\PenHandler\\PenTransducer\\TiltSensitivity 99999999999");
+    service->WriteLine("set ComponentsDriver\\PenHandler\\PenTransducer\\TiltSensitivity 13");
+    ASSERT_TRUE(WaitForTilt(13)) << "the link did not survive the pushes";
+    std::lock_guard<std::mutex> lock(m_recorder.mutex);
+    EXPECT_EQ(m_recorder.tilt, (std::vector<std::int32_t>{13})) << "an unreadable value reached the host";
+    EXPECT_EQ(Log(), "");
+}
+
 TEST_F(EndToEnd, AStopWinsOverWaitingMessages) {
     auto service = StartService({"--delay-reply-ms", "5"});
     ConnectWithCallbacks();
