@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -26,6 +27,7 @@
 #include "call_mix.h"
 #include "child_process.h"
 #include "client/messages.h"
+#include "log/log.h"
 #include "platform/platform.h"
 #include "settings/catalogue.h"
 
@@ -177,13 +179,27 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- Without a connection: the queue itself is read back ---------------
 
+// The log file of level 5, beside the library (here the test program).
+std::string LogFilePath() {
+    const std::wstring path = PevraNUV::platform::LibraryFolder() + PevraNUV::kLogFileName;
+    return std::string(path.begin(), path.end());
+}
+
 TEST(Stress, EveryCallAtOnceQueuesWholeBatchesInCallOrder) {
+    std::remove(LogFilePath().c_str());
     for (int round = 0; round < kRounds; ++round) {
         PevraNUV_Shutdown();
         std::vector<std::unique_ptr<Caller>> callers;
         {
             Watchdog watchdog("round " + std::to_string(round) + " without a connection", 300s);
-            callers = RunHostThreads(150);
+            // Now and then a Connect that fails and logs, while the other
+            // threads switch the log level and with it the file.
+            callers = RunHostThreads(150, [] {
+                thread_local int iteration = 0;
+                if (++iteration % 15 != 0) return;
+                PevraNUV_SetLogLevel(5);
+                EXPECT_EQ(PevraNUV_Connect(0), 1) << "no service serves this session";
+            });
         }
         // Nothing drains the queue without a connection: it holds every
         // message queued this round.
@@ -197,6 +213,16 @@ TEST(Stress, EveryCallAtOnceQueuesWholeBatchesInCallOrder) {
         EXPECT_EQ(PevraNUV::stress::CheckInterleaving(queued, View(callers)), "") << "round " << round;
     }
     PevraNUV_Shutdown();
+
+    // Every record that reached the file is whole, one to a line.
+    std::ifstream log(LogFilePath(), std::ios::binary);
+    const std::regex record(R"(\d\d:\d\d:\d\d\.\d\d\d -- \d{5,}/\d{5,} -- Timed out waiting for Service\.\r)");
+    int records = 0;
+    for (std::string line; std::getline(log, line); ++records)
+        EXPECT_TRUE(std::regex_match(line, record)) << "record " << records << ": " << line;
+    EXPECT_GT(records, 0) << "no record reached " << LogFilePath();
+    log.close();
+    std::remove(LogFilePath().c_str());
 }
 
 // ---- Against a service that pushes: what the service received ---------
@@ -299,7 +325,6 @@ TEST(Stress, EveryCallAtOnceAgainstAPushingServiceSendsWholeBatchesInCallOrder) 
         Watchdog watchdog("round " + std::to_string(index) + " against the service", 300s);
         PevraNUV_Shutdown();
         PevraNUV_RegisterCallbacks(&round.sync->table, round.sync.get());
-        ASSERT_EQ(PevraNUV_Connect(0), 0);
         PevraNUV::SettingsClient& client = PevraNUV::CurrentClient();
         const auto underLock = [&](auto read) {
             decltype(read()) value{};
@@ -307,12 +332,17 @@ TEST(Stress, EveryCallAtOnceAgainstAPushingServiceSendsWholeBatchesInCallOrder) 
             return value;
         };
         const auto pushesSeen = [&] { return underLock([&] { return round.sync->pushes; }); };
-        // The sync thread reads a push only when nothing waits to be sent:
-        // each iteration waits for an empty queue, so that the push
-        // callbacks run among the host threads' calls.
+        // Every host thread connects, all at once at first: one of them
+        // opens the pipes, the others find them open. Then the sync thread
+        // reads a push only when nothing waits to be sent: each iteration
+        // waits for an empty queue, so that the push callbacks run among
+        // the host threads' calls.
+        std::atomic<int> failedConnects{0};
         round.hosts = RunHostThreads(20, [&] {
+            if (PevraNUV_Connect(0) != 0) failedConnects.fetch_add(1);
             WaitWhileLinked(client, [&] { return underLock([&] { return client.m_outgoing.empty(); }); });
         });
+        EXPECT_EQ(failedConnects.load(), 0) << "round " << index;
         const int pushesAmongHostCalls = pushesSeen();
         // Enough pushes for the callbacks' own calls, before they stop.
         ASSERT_TRUE(WaitWhileLinked(client, [&] { return pushesSeen() >= 400; }))
@@ -338,6 +368,8 @@ TEST(Stress, EveryCallAtOnceAgainstAPushingServiceSendsWholeBatchesInCallOrder) 
     }
     EXPECT_EQ(service->Stop(), 0) << "the service did not end cleanly (a race report in it ends it with 66)";
 
+    // One connection and one handshake a round, however many threads
+    // connected at once.
     const auto requests = ReadRequests(tracePath);
     ASSERT_EQ(requests.size(), rounds.size()) << "one request-pipe connection a round";
     const std::size_t handshake = 1 + PevraNUV::HandlerTable.size();
@@ -355,3 +387,90 @@ TEST(Stress, EveryCallAtOnceAgainstAPushingServiceSendsWholeBatchesInCallOrder) 
 }
 
 }  // namespace
+
+// ---- The service dies while the host threads call ------------------------
+
+TEST(Stress, HostThreadsCarryOnWhenTheServiceDiesAndShutdownLeavesNothingBehind) {
+    // Counted at the end of each round, from the first on: a sanitizer's
+    // own thread starts during the first.
+    int handles = -1, threads = -1;
+    for (int round = 0; round < kRounds; ++round) {
+        PevraNUV_Shutdown();
+        {
+            Watchdog watchdog("round " + std::to_string(round) + " with a dying service", 300s);
+            ChildProcess service(PTSA_SERVICE_PATH, {"--push-rate", PTSA_STRESS_PUSH_RATE});
+            ASSERT_TRUE(service.WaitForLine("ready", 20000)) << "the service did not start";
+            SyncThreadSide sync;
+            PevraNUV_RegisterCallbacks(&sync.table, &sync);
+            ASSERT_EQ(PevraNUV_Connect(0), 0);
+            PevraNUV::SettingsClient& client = PevraNUV::CurrentClient();
+            // A failed link still counts as connected: Connect keeps saying 0.
+            std::atomic<int> failedConnects{0};
+            std::thread killer([&] {
+                std::this_thread::sleep_for(50ms);  // the host threads run 200 ms and more
+                service.Stop();
+            });
+            RunHostThreads(100, [&] {
+                if (PevraNUV_Connect(0) != 0) failedConnects.fetch_add(1);
+                std::this_thread::sleep_for(2ms);
+            });
+            killer.join();
+            EXPECT_EQ(failedConnects.load(), 0) << "round " << round;
+            for (int wait = 0; wait < 500 && client.HasSyncThread(); ++wait) std::this_thread::sleep_for(10ms);
+            EXPECT_FALSE(client.HasSyncThread()) << "round " << round << ": the sync thread outlived the service";
+            client.RunSerialized([&] { sync.callBack = false; });
+            PevraNUV_Shutdown();
+        }
+        // The sync thread has left the client; give the system a moment to
+        // retire it.
+        for (int wait = 0; wait < 100 && (round == 0 || PevraNUV::platform::ThreadCount() != threads); ++wait)
+            std::this_thread::sleep_for(10ms);
+        if (round > 0) {
+            EXPECT_EQ(PevraNUV::platform::OpenHandleCount(), handles) << "round " << round;
+            EXPECT_EQ(PevraNUV::platform::ThreadCount(), threads) << "round " << round;
+        }
+        handles = PevraNUV::platform::OpenHandleCount();
+        threads = PevraNUV::platform::ThreadCount();
+    }
+    std::remove(LogFilePath().c_str());
+}
+
+// ---- A callback still running while PevraNUV_Shutdown runs ---------------
+//
+// Shutdown puts the fresh client in place before it stops the old client's
+// sync thread, and the exports called from a callback still running there
+// reach the fresh client. After Shutdown the fresh client holds the table
+// that callback registered (which the host may free once Shutdown returns),
+// the log level it set and the batch it queued. Disabled until a callback's
+// calls stay on the client that runs it; run it with
+// --gtest_also_run_disabled_tests.
+PevraNUV_Callbacks g_slowCallbacks{};
+std::atomic<int> g_slowCallbackCalls{0};
+
+TEST(Stress, DISABLED_ACallbackRunningDuringShutdownLeavesTheFreshClientAsAfterLoad) {
+    ChildProcess service(PTSA_SERVICE_PATH, {"--push-rate", "1000"});
+    ASSERT_TRUE(service.WaitForLine("ready", 20000)) << "the service did not start";
+    g_slowCallbacks.OnPenInfo = [](void*, const PevraNUV_PenInfo*) {
+        g_slowCallbackCalls.fetch_add(1);
+        std::this_thread::sleep_for(5ms);
+        PevraNUV_RegisterCallbacks(&g_slowCallbacks, nullptr);
+        PevraNUV_SetLogLevel(4);
+        PevraNUV_SetTiltSensitivity(5);
+    };
+    for (int round = 0; round < kRounds; ++round) {
+        Watchdog watchdog("round " + std::to_string(round) + " of a shutdown during a callback", 60s);
+        PevraNUV_Shutdown();
+        PevraNUV_RegisterCallbacks(&g_slowCallbacks, nullptr);
+        ASSERT_EQ(PevraNUV_Connect(0), 0);
+        const int calls = g_slowCallbackCalls.load();
+        while (g_slowCallbackCalls.load() < calls + 3) std::this_thread::sleep_for(1ms);
+        PevraNUV_Shutdown();  // most likely during a callback: they run back to back
+        PevraNUV::SettingsClient& fresh = PevraNUV::CurrentClient();
+        std::lock_guard<std::recursive_mutex> lock(fresh.m_lock);
+        EXPECT_TRUE(fresh.m_callbackTables.empty()) << "round " << round;
+        EXPECT_EQ(fresh.m_logLevel, 3) << "round " << round;
+        EXPECT_FALSE(PevraNUV::g_logEnabled.load()) << "round " << round;
+        EXPECT_TRUE(fresh.m_outgoing.empty()) << "round " << round;
+    }
+    PevraNUV_Shutdown();
+}
