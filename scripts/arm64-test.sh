@@ -10,6 +10,7 @@
 # or with --probe, the route probe (tests/arm64/route_probe.cpp: threads,
 # exceptions in std::function, message-mode pipes with overlapped reads) is
 # built with Zig into build/arm64-probe and run as the test instead.
+# The tests run one at a time (see below), whatever -j is given.
 # Exit codes: ctest's; 77 when this machine cannot host the platform.
 set -euo pipefail
 here=$(dirname "$(readlink -f "$0")")
@@ -21,7 +22,18 @@ probe=0
 build_dir=$source_dir/build/windows-arm64
 [ $# -gt 0 ] && [ "$1" != -- ] && { build_dir=$1; shift; }
 [ "${1:-}" = -- ] && shift
-ctest_args=("$@")
+# The tests run one at a time: all programs of a session share one Wine
+# session and so the service's pipe names, and a test that expects no service
+# would find another test's. A -j/--parallel given by the caller is dropped.
+ctest_args=()
+while [ $# -gt 0 ]; do
+    case $1 in
+        -j | --parallel) shift; [[ ${1:-} =~ ^[0-9]+$ ]] && shift ;;
+        -j* | --parallel=*) shift ;;
+        *) ctest_args+=("$1"); shift ;;
+    esac
+done
+unset CTEST_PARALLEL_LEVEL
 toolchain=$source_dir/cmake/toolchains/windows-arm64.cmake
 
 timed() {
