@@ -26,11 +26,22 @@ arm64_unavailable() {
 arm64_now() { date +%s.%N; }
 arm64_since() { awk -v a="$1" -v b="$(arm64_now)" 'BEGIN { printf "%.1f", b - a }'; }
 
-# binfmt_misc must be mounted and the qemu-aarch64 handler enabled with the F
-# flag: F makes the kernel open the interpreter once, at registration, so it
-# works inside a chroot that does not contain it.
-arm64_ensure_binfmt() {
+# The host must let us chroot and mount, binfmt_misc must be mounted, and the
+# qemu-aarch64 handler enabled with the F flag: F makes the kernel open the
+# interpreter once, at registration, so it works inside a chroot that does
+# not contain it.
+arm64_ensure_host() {
     [ "$(id -u)" = 0 ] || arm64_unavailable "root is needed (binfmt_misc, mount, chroot)"
+    chroot / /bin/true 2>/dev/null || arm64_unavailable "chroot is not permitted here"
+    local probe
+    probe=$(mktemp -d)
+    if mount -t tmpfs -o size=4k ptsa-mount-probe "$probe" 2>/dev/null; then
+        umount "$probe"
+        rmdir "$probe"
+    else
+        rmdir "$probe"
+        arm64_unavailable "mounting is not permitted here (needed for /proc, /sys, /dev and the build folder)"
+    fi
     if [ ! -e "$BINFMT_DIR/status" ]; then
         mount -t binfmt_misc binfmt_misc "$BINFMT_DIR" 2>/dev/null ||
             arm64_unavailable "binfmt_misc cannot be mounted at $BINFMT_DIR (container without that privilege?)"

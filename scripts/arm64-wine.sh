@@ -97,7 +97,7 @@ run_session() {
     local binds=("$@") dir
     shift "$#"
     arm64_ready || fail "the emulated platform is not set up: run scripts/arm64-setup.sh"
-    arm64_ensure_binfmt
+    arm64_ensure_host
     arm64_lock
     PTSA_ARM64_SESSION=$(mktemp -d /tmp/ptsa-arm64-session.XXXXXX)
     : > "$PTSA_ARM64_SESSION/binds"
