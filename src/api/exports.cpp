@@ -35,7 +35,12 @@ int PevraNUV_Connect(int timeout) {
 void PevraNUV_Shutdown(void) {
     Contained([] {
         SettingsClient* old = g_client.load();
-        g_client.store(SettingsClient::Create());
+        SettingsClient* fresh = SettingsClient::Create();
+        // Stop the old link before the fresh client is published: a callback
+        // still running on the old sync thread then reaches the old client,
+        // which goes, and never leaves a registration in the fresh one.
+        old->StopSyncThread();
+        g_client.store(fresh);
         ApplyLogLevel(kDefaultLogLevel);
         SettingsClient::Destroy(old);
     });

@@ -128,8 +128,11 @@ public:
     std::condition_variable m_threadEnded;
     bool m_threadRunning = false;
 
-private:
+    // Signals the stop event, again every 100 ms, until the sync thread has
+    // ended; returns at once when none runs.
     void StopSyncThread();
+
+private:
     void MarkSyncThreadStarted();
     void MarkSyncThreadEnded();
     std::uint32_t RunSyncThread();
