@@ -125,4 +125,4 @@ arm64_lock() {
     fi
 }
 
-arm64_ready() { [ -e "$ARM64_STATE/prefix" ]; }
+arm64_ready() { [ -e "$ARM64_STATE/debootstrap" ] && [ -e "$ARM64_STATE/wine" ] && [ -e "$ARM64_STATE/prefix" ]; }

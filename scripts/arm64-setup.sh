@@ -79,9 +79,6 @@ setup_root() {
     local log=$ARM64_ROOT.debootstrap.log
     if ! debootstrap --arch=arm64 --variant=minbase "$ARM64_SUITE" "$ARM64_ROOT" "$mirror" >"$log" 2>&1; then
         tail -n 20 "$log" >&2
-        if grep -qi 'chroot.*\(permission\|not permitted\)' "$log"; then
-            arm64_unavailable "chroot is not permitted here"
-        fi
         arm64_say "debootstrap failed (log: $log)"
         exit 1
     fi
@@ -107,8 +104,14 @@ with_system_mounts() {
 setup_wine() {
     have_step wine && return
     begin "wine install"
-    arm64_chroot DEBIAN_FRONTEND=noninteractive apt-get update -qq
-    arm64_chroot DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends wine wine64 >/dev/null
+    local log=$ARM64_ROOT.wine-install.log
+    if ! { arm64_chroot DEBIAN_FRONTEND=noninteractive apt-get update -qq &&
+           arm64_chroot DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends wine wine64; } \
+           </dev/null >"$log" 2>&1; then
+        tail -n 20 "$log" >&2
+        arm64_say "installing Wine in the root failed (log: $log)"
+        exit 1
+    fi
     arm64_chroot apt-get clean
     done_step wine
 }
@@ -117,7 +120,7 @@ setup_prefix() {
     have_step prefix && return
     begin "wine prefix"
     arm64_chroot rm -rf "$ARM64_PREFIX"
-    arm64_chroot "$ARM64_WINE" wineboot --init >/dev/null 2>&1
+    arm64_chroot "$ARM64_WINE" wineboot --init </dev/null >/dev/null 2>&1
     arm64_chroot "$ARM64_WINESERVER" -w
     done_step prefix
 }
@@ -126,7 +129,7 @@ setup_prefix() {
 check_run() {
     begin "short program run (cmd /c exit 42)"
     local rc=0
-    arm64_chroot "$ARM64_WINE" cmd /c exit 42 || rc=$?
+    arm64_chroot "$ARM64_WINE" cmd /c exit 42 </dev/null || rc=$?
     arm64_chroot "$ARM64_WINESERVER" -w
     [ "$rc" = 42 ] || { arm64_say "expected exit code 42 from the emulated cmd, got $rc"; exit 1; }
     arm64_say "short program run took $(arm64_since "$step_start") s"
