@@ -2,6 +2,9 @@
  * sensitivity, and shuts down. Build it against the installed package:
  *   cmake -S . -B build -DCMAKE_PREFIX_PATH=<prefix> && cmake --build build
  * or: cc main.c $(pkg-config --cflags --libs PTabletSettingsAPI) */
+#if !defined(_WIN32) && !defined(_POSIX_C_SOURCE)
+#define _POSIX_C_SOURCE 200809L /* nanosleep */
+#endif
 #include <stdio.h>
 #include <stdlib.h>
 

@@ -1,23 +1,34 @@
 /*
  * A small host of PTabletSettingsAPI, written against the public header
  * only: it registers a callback table that prints every callback it
- * receives, connects to the settings service, stays connected for a while
- * when that worked, and shuts the library down.
+ * receives, connects to the settings service, changes a few settings and
+ * shows the answers arriving, captures keystrokes for two seconds, stays
+ * connected a while longer if asked, and shuts the library down. Exits 1
+ * when the service is not available.
  *
- *   ptsa_demo_host [seconds]    seconds to stay connected (default 0)
+ *   ptsa_demo_host [seconds]    seconds to stay connected at the end (default 0)
  */
+#if !defined(_WIN32) && !defined(_POSIX_C_SOURCE)
+#define _POSIX_C_SOURCE 200809L /* nanosleep */
+#endif
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "PTabletSettingsAPI.h"
 
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
-static void SleepSeconds(int seconds) { Sleep((DWORD)seconds * 1000u); }
+static void SleepMilliseconds(int milliseconds) { Sleep((DWORD)milliseconds); }
 #else
-#include <unistd.h>
-static void SleepSeconds(int seconds) { sleep((unsigned)seconds); }
+#include <time.h>
+static void SleepMilliseconds(int milliseconds) {
+    struct timespec pause;
+    pause.tv_sec = milliseconds / 1000;
+    pause.tv_nsec = (long)(milliseconds % 1000) * 1000000L;
+    nanosleep(&pause, NULL);
+}
 #endif
 
 /* ---- Printing the library's records ----------------------------------- */
@@ -209,6 +220,39 @@ static const PevraNUV_Callbacks kCallbacks = {
     OnRadialWedgeOptions, OnWedgeCount,       OnRangeA,                 OnRangeB,
 };
 
+/* Changes a few settings; the service's answers arrive through the
+ * callbacks above, on the library's thread. */
+static void ChangeSettings(void) {
+    PevraNUV_ButtonFunction wedge;
+    static const char path[] = "C:\\Tools\\notes.exe";
+    PevraNUV_ZoomMap zoom = {1, -2, 300, 0};
+    size_t i;
+    memset(&wedge, 0, sizeof wedge);
+    wedge.function = 23; /* run an application: the text is its path */
+    for (i = 0; path[i]; ++i) wedge.text[i] = (PevraNUV_Char)path[i];
+
+    printf("demo host: setting tilt 7, tip 3, zoom {1,-2,300,0} and wedge 0 to run %s\n", path);
+    fflush(stdout);
+    PevraNUV_SetTiltSensitivity(7);
+    PevraNUV_SetTipSensitivity(3);
+    PevraNUV_SetSlavedDisplayZoom(zoom);
+    PevraNUV_SetMenuOp(0, &wedge);
+}
+
+/* Records keystrokes for a while, then prints what the service captured. */
+static void CaptureKeys(int milliseconds) {
+    PevraNUV_Char keys[256];
+    printf("demo host: capturing keystrokes for %d ms\n", milliseconds);
+    fflush(stdout);
+    PevraNUV_StartKeyCapture();
+    SleepMilliseconds(milliseconds);
+    PevraNUV_FinishKeyCapture(keys, sizeof keys);
+    printf("demo host: captured ");
+    PrintText(keys, sizeof keys / sizeof keys[0]);
+    printf("\n");
+    fflush(stdout);
+}
+
 int main(int argc, char** argv) {
     int seconds = argc > 1 ? atoi(argv[1]) : 0;
 
@@ -223,13 +267,19 @@ int main(int argc, char** argv) {
            result == 0 ? "connected" : "the service is not available");
     fflush(stdout);
 
-    if (result == 0 && seconds > 0) {
-        printf("demo host: receiving values for %d s\n", seconds);
-        fflush(stdout);
-        SleepSeconds(seconds);
+    if (result == 0) {
+        SleepMilliseconds(1000); /* the handshake's values */
+        ChangeSettings();
+        SleepMilliseconds(1000);
+        CaptureKeys(2000);
+        if (seconds > 0) {
+            printf("demo host: receiving values for %d s\n", seconds);
+            fflush(stdout);
+            SleepMilliseconds(seconds * 1000);
+        }
     }
 
     PevraNUV_Shutdown();
     printf("demo host: shut down\n");
-    return 0;
+    return result;
 }
