@@ -200,8 +200,8 @@ TEST_F(EndToEnd, ConnectAndShutdownCyclesLeaveNothingBehind) {
     }
     EXPECT_EQ(PevraNUV::platform::OpenHandleCount(), handles);
     // A sync thread has left the client when Shutdown returns; give the
-    // system a moment to retire it.
-    for (int wait = 0; wait < 100 && PevraNUV::platform::ThreadCount() != threads; ++wait)
+    // system a moment (a loaded machine, an emulator) to retire it.
+    for (int wait = 0; wait < 500 && PevraNUV::platform::ThreadCount() != threads; ++wait)
         std::this_thread::sleep_for(10ms);
     EXPECT_EQ(PevraNUV::platform::ThreadCount(), threads);
 }
