@@ -15,9 +15,9 @@ WINEDEBUG=warn+seh,+debugstr "$emulator" "$program" 2>"$debug_output" || status=
 # a C string: the message alone, without the log file's prefix.
 expected='"Timed out waiting for Service.\r\n"'
 if grep -qF -- "$expected" "$debug_output"; then
-  echo "ok   the debugger output carries \"$expected\""
+  echo "ok   the debugger output carries $expected"
 else
-  echo "FAIL the debugger output lacks \"$expected\"; it was:"
+  echo "FAIL the debugger output lacks $expected; it was:"
   cat "$debug_output"
   status=1
 fi

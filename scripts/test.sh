@@ -1,0 +1,157 @@
+#!/usr/bin/env bash
+# Builds the library for every target and runs every test:
+#
+#   linux-debug      native Linux, Debug                       ctest
+#   linux-sanitize   native Linux, clang-14, ASan + UBSan      ctest
+#   windows-x64      Windows x64 (Zig)                         ctest under Wine
+#   windows-arm64    Windows on ARM64 (Zig)                    export checks; the
+#                    other tests under emulated ARM64 Wine when scripts/arm64-test.sh
+#                    exists and this machine can host it
+#
+# Installs what is missing first (scripts/setup.sh, as root). Builds go to
+# build/<name> (or $PTSA_BUILD_ROOT/<name>). Prints each suite's ctest summary
+# and ends with one line "N passed, N failed" over all suites; exits non-zero
+# on any failure.
+#
+#   scripts/test.sh [name...]     only the named suites
+set -uo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+. "$root/scripts/env.sh"
+build_root=${PTSA_BUILD_ROOT:-$root/build}
+all_suites=(linux-debug linux-sanitize windows-x64 windows-arm64)
+if (($#)); then suites=("$@"); else suites=("${all_suites[@]}"); fi
+
+passed=0
+failed=0
+summary=()
+
+now() { date +%s; }
+banner() { printf '\n==== %s\n' "$*"; }
+
+# Adds a suite's counts from its ctest output (the line "NN% tests passed,
+# F tests failed out of T"); a suite that ran no test counts as one failure.
+count_ctest() {
+  local name=$1 log=$2 rc=$3 line p f t
+  line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+  if [[ -z $line ]]; then
+    failed=$((failed + 1))
+    summary+=("$name: no test ran (exit $rc)")
+    return
+  fi
+  f=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+  t=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/' <<<"$line")
+  p=$((t - f))
+  # A non-zero exit with nothing failed (a crash of the runner) is a failure.
+  if ((rc != 0 && f == 0)); then f=1; fi
+  passed=$((passed + p))
+  failed=$((failed + f))
+  summary+=("$name: $p passed, $f failed")
+}
+
+fail_step() {
+  failed=$((failed + 1))
+  summary+=("$1")
+}
+
+# Configures (when needed) and builds one preset into build_root/<preset>.
+build() {
+  local preset=$1 dir=$build_root/$1 start
+  shift
+  start=$(now)
+  banner "build $preset -> $dir"
+  if ! cmake --preset "$preset" -S "$root" -B "$dir" "$@" >"$dir.configure.log" 2>&1; then
+    cat "$dir.configure.log"
+    fail_step "$preset: configure failed"
+    return 1
+  fi
+  if ! cmake --build "$dir" >"$dir.build.log" 2>&1; then
+    grep -E -A12 '^FAILED:' "$dir.build.log" | head -n 80
+    fail_step "$preset: build failed (log: $dir.build.log)"
+    return 1
+  fi
+  echo "built in $(($(now) - start)) s"
+}
+
+# Runs a command that prints a ctest summary, shows the summary and counts.
+run_suite() {
+  local name=$1 log=$build_root/$1.test.log start rc=0
+  shift
+  start=$(now)
+  banner "test $name"
+  "$@" >"$log" 2>&1 || rc=$?
+  # The tests that failed, then ctest's closing lines.
+  grep -E '\*\*\*' "$log" | head -n 40
+  sed -n '/tests passed, /,$p' "$log"
+  echo "ran in $(($(now) - start)) s (log: $log)"
+  count_ctest "$name" "$log" "$rc"
+}
+
+ctest_in() { ctest --test-dir "$1" -j2 --output-on-failure; }
+# Under Wine every process is in session 1, so all Windows tests share the
+# pipe names of one session: a test that starts a service and one that needs
+# none must not overlap. One at a time.
+ctest_serial() { ctest --test-dir "$1" -j1 --output-on-failure; }
+
+# Wine: one server for the whole x64 batch (about 0.2 s a program instead
+# of 2 s), with Wine's services started away from ctest's output.
+wine_up() {
+  "$PTSA_WINESERVER" -p </dev/null >/dev/null 2>&1 || true
+  WINEDEBUG=-all "$PTSA_WINE" wineboot </dev/null >/dev/null 2>&1 || true
+}
+wine_down() { "$PTSA_WINESERVER" -k >/dev/null 2>&1 || true; }
+
+start_all=$(now)
+if ! "$root/scripts/setup.sh"; then
+  echo "scripts/setup.sh failed"
+  echo "0 passed, 1 failed"
+  exit 1
+fi
+mkdir -p "$build_root"
+
+for suite in "${suites[@]}"; do
+  case $suite in
+  linux-debug | linux-sanitize)
+    build "$suite" && run_suite "$suite" ctest_in "$build_root/$suite"
+    ;;
+  windows-x64)
+    if build windows-x64; then
+      trap wine_down EXIT
+      wine_up
+      run_suite windows-x64 ctest_serial "$build_root/windows-x64"
+      wine_down
+      trap - EXIT
+    fi
+    ;;
+  windows-arm64)
+    # The emulated platform belongs to scripts/arm64-*.sh; without it, or
+    # on a machine that cannot host it (exit 77), the export checks run.
+    emulator=
+    if [[ -x $root/scripts/arm64-setup.sh ]]; then
+      banner "ARM64 emulation set-up (scripts/arm64-setup.sh)"
+      rc=0
+      "$root/scripts/arm64-setup.sh" || rc=$?
+      case $rc in
+      0) [[ -x $root/scripts/arm64-wine.sh ]] && emulator=$root/scripts/arm64-wine.sh ;;
+      77) summary+=("windows-arm64: emulation unavailable on this machine; export checks only") ;;
+      *) fail_step "windows-arm64: scripts/arm64-setup.sh failed (exit $rc)" ;;
+      esac
+    fi
+    if build windows-arm64 -DCMAKE_CROSSCOMPILING_EMULATOR="$emulator"; then
+      if [[ -n $emulator && -x $root/scripts/arm64-test.sh ]]; then
+        run_suite windows-arm64 "$root/scripts/arm64-test.sh" "$build_root/windows-arm64" -- -j1
+      else
+        run_suite windows-arm64 ctest_serial "$build_root/windows-arm64"
+      fi
+    fi
+    ;;
+  *)
+    fail_step "unknown suite $suite (known: ${all_suites[*]})"
+    ;;
+  esac
+done
+
+banner "summary ($(($(now) - start_all)) s)"
+printf '%s\n' "${summary[@]}"
+echo "$passed passed, $failed failed"
+((failed == 0))
