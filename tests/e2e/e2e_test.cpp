@@ -121,6 +121,20 @@ protected:
         return m_recorder.WaitFor([&] { return !m_recorder.tilt.empty() && m_recorder.tilt.back() == value; });
     }
 
+    // A sync thread has left its client when Shutdown returns, and is gone
+    // from the process a moment later (longer on a loaded machine or under
+    // an emulator): the count once two samples 50 ms apart agree.
+    static int SettledThreadCount() {
+        int count = PevraNUV::platform::ThreadCount();
+        for (int sample = 0; sample < 100; ++sample) {
+            std::this_thread::sleep_for(50ms);
+            const int again = PevraNUV::platform::ThreadCount();
+            if (again == count) break;
+            count = again;
+        }
+        return count;
+    }
+
     // The sync thread of the current client ends within the time limits of
     // one exchange.
     static bool SyncThreadEnds() {
@@ -193,17 +207,13 @@ TEST_F(EndToEnd, ConnectAndShutdownCyclesLeaveNothingBehind) {
         PevraNUV_Shutdown();
     }
     const int handles = PevraNUV::platform::OpenHandleCount();
-    const int threads = PevraNUV::platform::ThreadCount();
+    const int threads = SettledThreadCount();
     for (int cycle = 0; cycle < 50; ++cycle) {
         ASSERT_EQ(PevraNUV_Connect(0), 0) << "cycle " << cycle;
         PevraNUV_Shutdown();
     }
     EXPECT_EQ(PevraNUV::platform::OpenHandleCount(), handles);
-    // A sync thread has left the client when Shutdown returns; give the
-    // system a moment (a loaded machine, an emulator) to retire it.
-    for (int wait = 0; wait < 500 && PevraNUV::platform::ThreadCount() != threads; ++wait)
-        std::this_thread::sleep_for(10ms);
-    EXPECT_EQ(PevraNUV::platform::ThreadCount(), threads);
+    EXPECT_EQ(SettledThreadCount(), threads);
 }
 
 TEST_F(EndToEnd, AChangeByAnotherClientIsPushedHere) {
