@@ -86,8 +86,13 @@ def check_pe(args, expected_names, report):
                  + (f"; not allowed: {', '.join(foreign)}" if foreign else ""))
 
     library_name = args.library.replace("\\", "/").rsplit("/", 1)[-1]
+    arch = {0x8664: "x86_64", 0xAA64: "aarch64"}.get(int(args.machine, 16), "?")
     for import_library in args.import_library:
-        members = readobj_blocks_of_archive(run(args.readobj, import_library))
+        listing = run(args.readobj, import_library)
+        arches = set(re.findall(r"^Arch: (\S+)$", listing, re.MULTILINE))
+        report.check(arches == {arch}, f"{import_library.rsplit('/', 1)[-1]} is for {', '.join(sorted(arches))}, "
+                     f"expected {arch}")
+        members = readobj_blocks_of_archive(listing)
         names = {symbol for m in members for symbol in m["Symbol"] if not symbol.startswith("__imp_")}
         dll_names = {m["File"] for m in members}
         report.compare(f"{import_library.rsplit('/', 1)[-1]}", dict.fromkeys(expected), dict.fromkeys(names))
