@@ -42,7 +42,6 @@ std::uint32_t SettingsClient::SyncThread(void* client) {
 }
 
 std::uint32_t SettingsClient::RunSyncThread() {
-    std::uint32_t exitCode = 0;
     try {
         const platform::Handle sendOnlyPipe = m_sendOnlyPipe.load();
         const platform::Handle stopEvent = m_stopEvent.load();
@@ -112,7 +111,7 @@ std::uint32_t SettingsClient::RunSyncThread() {
         // Out of memory or the like: the thread ends as on a failed exchange.
     }
     MarkSyncThreadEnded();
-    return exitCode;
+    return 0;
 }
 
 std::int64_t SettingsClient::SendNextMessage(platform::Handle exchangeEvent) {
