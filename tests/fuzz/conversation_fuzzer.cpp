@@ -8,7 +8,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -18,6 +17,7 @@
 
 #include "PTabletSettingsAPI.h"
 #include "client/messages.h"
+#include "../e2e/posix_session.h"
 #include "fuzz_input.h"
 #include "settings/catalogue.h"
 
@@ -74,16 +74,7 @@ bool NextRequest(int fd) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // A session of its own: the pipes carry the session id.
-    if (setsid() < 0) {
-        pid_t child = fork();
-        if (child > 0) {
-            int status = 0;
-            waitpid(child, &status, 0);
-            _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
-        }
-        setsid();
-    }
+    if (!PevraNUV::test::EnterOwnPosixSession()) abort();  // the pipes carry the session id
     const std::string folder = "/tmp/pevra-" + std::to_string(getuid());
     mkdir(folder.c_str(), 0700);
     g_listeners[0] = Listen(PipePath("PevraSettingsSyncherSendOnly_"));

@@ -17,12 +17,12 @@
 #include <string>
 #include <thread>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "PTabletSettingsAPI.h"
 #include "child_process.h"
 #include "platform/platform.h"
+#include "posix_session.h"
 
 using Clock = std::chrono::steady_clock;
 using PevraNUV::test::ChildProcess;
@@ -214,17 +214,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: ptsa_soak [--cycles N] [--pushes M] [--push-rate HZ] [--slack-kib K]\n");
         return 2;
     }
-    // A session of its own, for pipes no other test's service serves.
-    if (setsid() < 0) {
-        const pid_t child = fork();
-        if (child < 0) return 1;
-        if (child > 0) {
-            int status = 0;
-            waitpid(child, &status, 0);
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
-        }
-        setsid();
-    }
+    if (!PevraNUV::test::EnterOwnPosixSession()) return 1;  // for pipes no other test's service serves
     PevraNUV_Shutdown();  // a client named after this session's pipes
     const bool cycles = SoakCycles(options);
     const bool pushes = SoakPushes(options);
