@@ -118,6 +118,77 @@ const PevraNUV_Callbacks kRecordingTable = {
     OnRange<kOnRangeB>,
 };
 
+namespace {
+
+std::string Narrow(const std::u16string& text) {
+    std::string narrow;
+    for (char16_t unit : text) narrow += unit < 0x80 ? static_cast<char>(unit) : '?';
+    return narrow;
+}
+
+std::string Button(const PevraNUV_ButtonFunction& record) {
+    return std::to_string(record.function) + "," + Narrow(Text(record.text));
+}
+
+std::string Heard(const Call& call) {
+    static const char* const kNames[] = {
+        "versions", "pen", "eraserSingle", "eraserDouble", "eraserLong", "topSwitch", "bottomSwitch", "wedge",
+        "tip", "tilt", "zoom", "runAppOptions", "topSingleOptions", "topDoubleOptions", "topLongOptions",
+        "sideSwitchOptions", "wedgeOptions", "wedgeCount", "rangeA", "rangeB"};
+    std::string name = kNames[call.slot], arguments;
+    switch (call.slot) {
+    case kOnVersions:
+        arguments = Narrow(Text(call.versions.serviceVersion)) + "," + Narrow(Text(call.versions.hidRouterVersion));
+        break;
+    case kOnPenInfo:
+        arguments = Narrow(Text(call.pen.serialNumber)) + "," + Narrow(Text(call.pen.penId)) + "," +
+                    Narrow(Text(call.pen.btId)) + "," + std::to_string(call.pen.batteryStatus);
+        break;
+    case kOnTopSwitch:
+    case kOnBottomSwitch:
+        arguments = Button(call.sideSwitch.press) + "," + std::to_string(call.sideSwitch.hoverClick);
+        break;
+    case kOnMenuOp:
+        name += std::to_string(call.number);
+        arguments = Button(call.Button());
+        break;
+    case kOnEraserSinglePress:
+    case kOnEraserDoublePress:
+    case kOnEraserLongPress:
+        arguments = Button(call.Button());
+        break;
+    case kOnTipSensitivity:
+    case kOnTiltSensitivity:
+        arguments = std::to_string(call.value);
+        break;
+    case kOnSlavedDisplayZoom:
+        for (std::int32_t number : {call.zoom.a, call.zoom.b, call.zoom.c, call.zoom.d})
+            arguments += (arguments.empty() ? "" : ",") + std::to_string(number);
+        break;
+    case kOnWedgeCount:
+        arguments = std::to_string(call.number);
+        break;
+    case kOnRangeA:
+    case kOnRangeB:
+        arguments = std::to_string(call.value) + "," + std::to_string(call.high);
+        break;
+    default:  // the option lists: code, or code:text
+        for (const PevraNUV_ButtonFunction& record : call.records) {
+            const std::string text = Narrow(Text(record.text));
+            arguments += (arguments.empty() ? "" : ",") + std::to_string(record.function) + (text.empty() ? "" : ":" + text);
+        }
+    }
+    return name + "(" + arguments + ")";
+}
+
+}  // namespace
+
+std::string Heard(const std::vector<Call>& calls) {
+    std::string heard;
+    for (const Call& call : calls) heard += (heard.empty() ? "" : "\n") + Heard(call);
+    return heard;
+}
+
 void ClientTest::SetUp() {
     Journal::Instance().Clear();
     client = PevraNUV::SettingsClient::Create();

@@ -65,6 +65,11 @@ private:
 // All twenty slots record into the journal.
 extern const PevraNUV_Callbacks kRecordingTable;
 
+// What a host heard, one line a call, as slot(arguments): "tilt(-3)",
+// "pen(serial,penId,btId,battery)", "topSwitch(function,text,hoverClick)",
+// "wedge3(function,text)", "topSingleOptions(1,88:text)"; "" for no call.
+std::string Heard(const std::vector<Call>& calls);
+
 // A fixed text field up to its zero unit, never past the field.
 template <std::size_t N>
 std::u16string Text(const PevraNUV_Char (&field)[N]) {
@@ -83,6 +88,7 @@ protected:
     void Register(const PevraNUV_Callbacks* table, void* context);
     void Dispatch(int id, const std::u16string& value);  // as the sync thread does
     std::vector<Call> Feed(int id, const std::u16string& value);  // the calls one value makes
+    std::string Heard(int id, const std::u16string& value) { return ptsa_test::Heard(Feed(id, value)); }
     std::vector<Call> Calls() const { return Journal::Instance().Calls(); }
 
     PevraNUV::SettingsClient* client = nullptr;
