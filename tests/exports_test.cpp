@@ -1,14 +1,8 @@
-// The exported functions without a settings service: connecting fails,
-// PevraNUV_Shutdown puts a fresh client in place of the old one, and a
-// client that shuts down runs no task.
+// The exported functions without a settings service: PevraNUV_Shutdown puts
+// a fresh client in place of the old one, and a client that shuts down runs
+// no task.
 #include <cstdint>
 #include <string>
-
-#if !defined(_WIN32)
-#include <unistd.h>
-
-#include <filesystem>
-#endif
 
 #include "api/library.h"
 #include "log/log.h"
@@ -56,20 +50,6 @@ protected:
 };
 
 }  // namespace
-
-TEST_F(Exports, ConnectWithoutServiceReportsFailure) {
-#if !defined(_WIN32)
-    // A service listening in the test's session would make this test wrong.
-    const std::u16string& name = Client().m_sendOnlyPipeName;
-    const std::filesystem::path socket = "/tmp/pevra-" + std::to_string(::getuid()) + "/" +
-                                         std::string(name.begin() + name.rfind(u'\\') + 1, name.end());
-    ASSERT_FALSE(std::filesystem::exists(socket)) << socket << ": a service listens in this session; run under setsid";
-#endif
-    for (int timeout : {0, 1, 1000, -1}) {
-        EXPECT_EQ(PevraNUV_Connect(timeout), 1) << timeout;
-        EXPECT_FALSE(Client().IsConnected());
-    }
-}
 
 TEST_F(Exports, ShutdownReplacesTheClientWithAFreshOne) {
     PevraNUV_SetLogLevel(4);
