@@ -8,11 +8,12 @@ the binutils of the host (llvm-readobj for PE files, nm for ELF files), so
 the check sees what a loader sees.
 
   check_exports.py pe  --header H --library X.dll --machine 0x8664 --readobj R
-                       [--import-library X.dll.a ...]
+                       [--import-library X.dll.a ...] [--version X.Y.Z]
   check_exports.py elf --header H --library libX.so --nm N
 """
 import argparse
 import re
+import struct
 import subprocess
 import sys
 
@@ -98,6 +99,42 @@ def check_pe(args, expected_names, report):
         report.compare(f"{import_library.rsplit('/', 1)[-1]}", dict.fromkeys(expected), dict.fromkeys(names))
         report.check(dll_names == {library_name}, f"its imports name {', '.join(sorted(dll_names))}")
 
+    if args.version:
+        check_version_resource(args, report)
+
+
+def version_resources(output):
+    """The data of every VERSIONINFO resource in llvm-readobj's --coff-resources output."""
+    blobs = []
+    for body in re.findall(r"^\s*Type: VERSIONINFO \(ID 16\) \[\n(.*?)^ {2}\]", output, re.MULTILINE | re.DOTALL):
+        for dump in re.findall(r"Data \(\n(.*?)\)\n", body, re.DOTALL):
+            rows = re.findall(r"^\s*[0-9A-Fa-f]+: ((?:[0-9A-Fa-f]{2,8} ?)+)", dump, re.MULTILINE)
+            blobs.append(bytes.fromhex("".join(row.replace(" ", "") for row in rows)))
+    return blobs
+
+
+def check_version_resource(args, report):
+    """The DLL's VERSIONINFO: the fixed file and product versions and the
+    version texts are the project's version."""
+    blobs = version_resources(run(args.readobj, "--coff-resources", args.library))
+    if not report.check(len(blobs) == 1, f"{len(blobs)} version resource(s), expected 1"):
+        return
+    blob = blobs[0]
+    major, minor, patch = (int(part) for part in args.version.split("."))
+    fixed = blob.find(struct.pack("<I", 0xFEEF04BD))
+    if report.check(fixed >= 0, "the version resource holds a VS_FIXEDFILEINFO"):
+        file_ms, file_ls, product_ms, product_ls = struct.unpack_from("<4I", blob, fixed + 8)
+        expected = ((major << 16) | minor, patch << 16)
+        for what, actual in (("file", (file_ms, file_ls)), ("product", (product_ms, product_ls))):
+            shown = f"{actual[0] >> 16}.{actual[0] & 0xFFFF}.{actual[1] >> 16}.{actual[1] & 0xFFFF}"
+            report.check(actual == expected, f"fixed {what} version {shown}, expected {args.version}.0")
+    texts = dict(re.findall(r"(FileVersion|ProductVersion|OriginalFilename)\x00+([^\x00]*)",
+                            blob.decode("utf-16-le", errors="replace")))
+    library_name = args.library.replace("\\", "/").rsplit("/", 1)[-1]
+    for key, expected_text in (("FileVersion", args.version), ("ProductVersion", args.version),
+                               ("OriginalFilename", library_name)):
+        report.check(texts.get(key) == expected_text, f'{key} "{texts.get(key)}", expected "{expected_text}"')
+
 
 def readobj_blocks_of_archive(output):
     """The short import members of an import library, as llvm-readobj lists them."""
@@ -130,6 +167,7 @@ def main():
     parser.add_argument("--machine", help="expected PE machine type, 0x8664 or 0xAA64")
     parser.add_argument("--readobj", default="llvm-readobj-14")
     parser.add_argument("--import-library", action="append", default=[])
+    parser.add_argument("--version", help="expected version X.Y.Z of a DLL's version resource")
     parser.add_argument("--nm", default="nm")
     args = parser.parse_args()
 
