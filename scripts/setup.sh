@@ -19,7 +19,7 @@ flock 9
 packages=(
   cmake ninja-build g++ clang-14 llvm-14 lld-14 libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  nlohmann-json3-dev libcli11-dev valgrind python3 wine64
+  nlohmann-json3-dev libcli11-dev valgrind python3 wine64 pkgconf
 )
 mapfile -t missing < <(
   for p in "${packages[@]}"; do

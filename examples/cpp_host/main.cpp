@@ -1,8 +1,15 @@
 // A host in C++: waits for the service's answer to a change instead of
 // sleeping, and shuts the library down on every way out.
+//
+//   cpp_host [TILT]     TILT defaults to 7
+//
+// Exit status: 0 the change was confirmed, 1 the settings service is not
+// running, 2 it did not confirm the change within five seconds.
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 #include <PTabletSettingsAPI.h>
@@ -40,17 +47,18 @@ private:
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    const auto tilt = static_cast<unsigned>(argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 7);
     TiltWatcher watcher;
     if (PevraNUV_Connect(0) != 0) {
         std::fprintf(stderr, "the settings service is not running\n");
         return 1;
     }
-    PevraNUV_SetTiltSensitivity(5);
-    if (!watcher.WaitFor(5, std::chrono::seconds(2))) {
-        std::fprintf(stderr, "the service did not confirm the change\n");
+    PevraNUV_SetTiltSensitivity(tilt);
+    if (!watcher.WaitFor(static_cast<std::int32_t>(tilt), std::chrono::seconds(5))) {
+        std::fprintf(stderr, "the service did not confirm tilt sensitivity %u\n", tilt);
         return 2;
     }
-    std::printf("tilt sensitivity confirmed: 5\n");
+    std::printf("tilt sensitivity %u confirmed\n", tilt);
     return 0;
 }
