@@ -11,8 +11,8 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -29,32 +29,12 @@ using PevraNUV::test::ChildProcess;
 
 namespace {
 
-struct Options {
-    long cycles = 200;
-    long pushes = 20000;
-    std::string pushRate = "50000";  // faster, the service's push loop holds replies past the client's 1 s limit
-    long slackKib = 2048;
-};
+// Faster pushes make the service's push loop hold replies past the
+// client's one-second limit.
+std::map<std::string, std::string> g_options = {
+    {"--cycles", "200"}, {"--pushes", "20000"}, {"--push-rate", "50000"}, {"--slack-kib", "2048"}};
 
-bool ParseOptions(int argc, char** argv, Options& options) {
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string name = argv[i];
-        const char* value = argv[i + 1];
-        if (name == "--cycles") options.cycles = std::atol(value);
-        else if (name == "--pushes") options.pushes = std::atol(value);
-        else if (name == "--push-rate") options.pushRate = value;
-        else if (name == "--slack-kib") options.slackKib = std::atol(value);
-        else return false;
-    }
-    return argc % 2 == 1 && options.cycles > 0 && options.pushes > 0;
-}
-
-long ResidentKib() {
-    std::ifstream statm("/proc/self/statm");
-    long size = 0, resident = 0;
-    statm >> size >> resident;
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
+long Option(const char* name) { return std::atol(g_options[name].c_str()); }
 
 struct Sample {
     int descriptors;
@@ -63,161 +43,153 @@ struct Sample {
 };
 
 Sample Take() {
-    return {PevraNUV::platform::OpenHandleCount(), PevraNUV::platform::ThreadCount(), ResidentKib()};
+    std::ifstream statm("/proc/self/statm");
+    long size = 0, resident = 0;
+    statm >> size >> resident;
+    return {PevraNUV::platform::OpenHandleCount(), PevraNUV::platform::ThreadCount(),
+            resident * (sysconf(_SC_PAGESIZE) / 1024)};
 }
 
 // After a Shutdown the sync thread has left the client, and ends a moment
-// later: give it up to a second to be gone from the thread count.
-Sample TakeSettled(const Sample& before) {
-    Sample now = Take();
-    for (int wait = 0; wait < 100 && now.threads != before.threads; ++wait) {
+// later: up to a second for it to be gone from the thread count. Prints the
+// comparison; false when descriptors or threads differ or the memory grew
+// by more than the slack.
+bool Compare(const char* part, const Sample& before) {
+    Sample after = Take();
+    for (int wait = 0; wait < 100 && after.threads != before.threads; ++wait) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        now = Take();
+        after = Take();
     }
-    return now;
-}
-
-// Prints the comparison; false when descriptors or threads differ or the
-// memory grew by more than the slack.
-bool Report(const char* part, const Sample& before, const Sample& after, long slackKib) {
     const long growth = after.residentKib - before.residentKib;
     std::printf("%s: descriptors %d -> %d, threads %d -> %d, resident %ld KiB -> %ld KiB (%+ld KiB)\n", part,
                 before.descriptors, after.descriptors, before.threads, after.threads, before.residentKib,
                 after.residentKib, growth);
-    const bool ok = before.descriptors == after.descriptors && before.threads == after.threads && growth <= slackKib;
-    if (!ok) std::printf("%s: FAILED (slack %ld KiB)\n", part, slackKib);
+    const bool ok = before.descriptors == after.descriptors && before.threads == after.threads &&
+                    growth <= Option("--slack-kib");
+    if (!ok) std::printf("%s: FAILED\n", part);
     return ok;
 }
 
 double Seconds(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
-// What the callbacks saw: the end of a handshake (the zoom map, its last
-// value and one that differs from a fresh client's) and the pushes.
-struct Seen {
-    std::mutex mutex;
-    std::condition_variable changed;
-    long zoomMaps = 0;
-    long pushes = 0;
-} g_seen;
+// What the callbacks saw: zoom maps (the last value of a handshake, and one
+// that differs from a fresh client's) and pen records (the pushes).
+std::mutex g_mutex;
+std::condition_variable g_changed;
+long g_zoomMaps = 0, g_penInfos = 0;
 
-// How many OnPenInfo calls a handshake with the built-in values makes by
-// itself, counted in the cycles, where the service does not push.
-long g_handshakePenInfos = -1;
-
-PevraNUV_Callbacks Callbacks() {
-    PevraNUV_Callbacks table{};
-    table.OnSlavedDisplayZoom = [](void*, PevraNUV_ZoomMap) {
-        std::lock_guard<std::mutex> lock(g_seen.mutex);
-        ++g_seen.zoomMaps;
-        g_seen.changed.notify_all();
-    };
-    table.OnPenInfo = [](void*, const PevraNUV_PenInfo*) {
-        std::lock_guard<std::mutex> lock(g_seen.mutex);
-        ++g_seen.pushes;
-        g_seen.changed.notify_all();
-    };
-    return table;
+long PenInfos() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_penInfos;
 }
 
-bool StartService(ChildProcess& service) { return service.Started() && service.WaitForLine("ready", 20000); }
+template <typename Done>
+bool WaitFor(Done done, int seconds) {
+    std::unique_lock<std::mutex> lock(g_mutex);
+    return g_changed.wait_for(lock, std::chrono::seconds(seconds), done);
+}
 
-// Half the cycles wait for the handshake to end, half shut down at once,
-// in the middle of it.
-bool Cycle(PevraNUV_Callbacks& table, long cycle) {
-    std::unique_lock<std::mutex> lock(g_seen.mutex);
-    g_seen.zoomMaps = 0;
-    g_seen.pushes = 0;
-    lock.unlock();
-    PevraNUV_RegisterCallbacks(&table, nullptr);
-    if (PevraNUV_Connect(0) != 0) {
-        std::printf("cycles: cycle %ld did not connect\n", cycle);
-        return false;
+const PevraNUV_Callbacks kCallbacks = [] {
+    PevraNUV_Callbacks table{};
+    table.OnSlavedDisplayZoom = [](void*, PevraNUV_ZoomMap) {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        ++g_zoomMaps;
+        g_changed.notify_all();
+    };
+    table.OnPenInfo = [](void*, const PevraNUV_PenInfo*) {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        ++g_penInfos;
+        g_changed.notify_all();
+    };
+    return table;
+}();
+
+// How many OnPenInfo calls a handshake makes by itself, counted in the
+// cycles, where the service does not push.
+long g_handshakePenInfos = 0;
+
+// Connects and shuts down: after the handshake's end on even cycles, in the
+// middle of it on odd ones.
+bool Cycle(long cycle) {
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_zoomMaps = g_penInfos = 0;
     }
+    PevraNUV_RegisterCallbacks(&kCallbacks, nullptr);
+    if (PevraNUV_Connect(0) != 0) return std::printf("cycles: cycle %ld did not connect\n", cycle), false;
     if (cycle % 2 == 0) {
-        lock.lock();
-        if (!g_seen.changed.wait_for(lock, std::chrono::seconds(10), [] { return g_seen.zoomMaps > 0; })) {
-            std::printf("cycles: cycle %ld: the handshake did not end\n", cycle);
-            return false;
-        }
-        g_handshakePenInfos = g_seen.pushes;
-        lock.unlock();
+        if (!WaitFor([] { return g_zoomMaps > 0; }, 10))
+            return std::printf("cycles: cycle %ld: the handshake did not end\n", cycle), false;
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_handshakePenInfos = g_penInfos;
     }
     PevraNUV_Shutdown();
     return true;
 }
 
-bool SoakCycles(const Options& options) {
+bool SoakCycles() {
     ChildProcess service(PTSA_SERVICE_PATH, {});
-    if (!StartService(service)) return std::printf("cycles: the service did not start\n"), false;
-    PevraNUV_Callbacks table = Callbacks();
+    if (!service.WaitForLine("ready", 20000)) return std::printf("cycles: the service did not start\n"), false;
     for (long warmUp = 0; warmUp < 4; ++warmUp)  // lazily made state of the library and the runtime
-        if (!Cycle(table, warmUp)) return false;
+        if (!Cycle(warmUp)) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the last sync thread's end
     const Sample before = Take();
     const auto start = Clock::now();
-    for (long cycle = 0; cycle < options.cycles; ++cycle)
-        if (!Cycle(table, cycle)) return false;
-    std::printf("cycles: %ld Connect/Shutdown cycles in %.1f s\n", options.cycles, Seconds(start));
-    return Report("cycles", before, TakeSettled(before), options.slackKib);
+    for (long cycle = 0; cycle < Option("--cycles"); ++cycle)
+        if (!Cycle(cycle)) return false;
+    std::printf("cycles: %ld Connect/Shutdown cycles in %.1f s\n", Option("--cycles"), Seconds(start));
+    return Compare("cycles", before);
 }
 
-bool SoakPushes(const Options& options) {
+bool SoakPushes() {
     const Sample before = Take();
     bool ok = true;
     {
         ChildProcess service(PTSA_SERVICE_PATH,
-                             {"--push-rate", options.pushRate, "--push-count", std::to_string(options.pushes)});
-        if (!StartService(service)) return std::printf("pushes: the service did not start\n"), false;
+                             {"--push-rate", g_options["--push-rate"], "--push-count", g_options["--pushes"]});
+        if (!service.WaitForLine("ready", 20000)) return std::printf("pushes: the service did not start\n"), false;
         const Sample serviceStarted = Take();
-        PevraNUV_Callbacks table = Callbacks();
         {
-            std::lock_guard<std::mutex> lock(g_seen.mutex);
-            g_seen.pushes = 0;
+            std::lock_guard<std::mutex> lock(g_mutex);
+            g_penInfos = 0;
         }
-        PevraNUV_RegisterCallbacks(&table, nullptr);
+        PevraNUV_RegisterCallbacks(&kCallbacks, nullptr);
         const auto start = Clock::now();
         if (PevraNUV_Connect(0) != 0) return std::printf("pushes: the client did not connect\n"), false;
-        const long expected = options.pushes + g_handshakePenInfos;
-        const long tenth = expected / 10;
-        Sample early{};
-        std::unique_lock<std::mutex> lock(g_seen.mutex);
-        const bool reachedTenth = g_seen.changed.wait_for(lock, std::chrono::seconds(60), [&] { return g_seen.pushes >= tenth; });
-        lock.unlock();
-        early = Take();
-        lock.lock();
+        const long expected = Option("--pushes") + g_handshakePenInfos;
+        ok = WaitFor([&] { return g_penInfos >= expected / 10; }, 60);
+        const Sample early = Take();
         // Until all arrived, or none for five seconds.
-        long seen = -1;
-        while (g_seen.pushes < expected && g_seen.pushes != seen) {
-            seen = g_seen.pushes;
-            g_seen.changed.wait_for(lock, std::chrono::seconds(5), [&] { return g_seen.pushes >= expected; });
+        for (long seen = -1; PenInfos() < expected && PenInfos() != seen;) {
+            seen = PenInfos();
+            WaitFor([&] { return g_penInfos >= expected; }, 5);
         }
-        const long received = g_seen.pushes;
-        lock.unlock();
         const Sample end = Take();
+        const long received = PenInfos();
         std::printf("pushes: %ld of %ld callbacks in %.1f s\n", received, expected, Seconds(start));
-        if (!reachedTenth || received != expected) ok = false;
-        // While the client lives: from the first tenth to the end.
         std::printf("pushes: while connected, after a tenth -> at the end: resident %ld KiB -> %ld KiB (%+ld KiB)\n",
                     early.residentKib, end.residentKib, end.residentKib - early.residentKib);
-        if (end.residentKib - early.residentKib > options.slackKib) ok = false;
+        ok = ok && received == expected && end.residentKib - early.residentKib <= Option("--slack-kib");
         PevraNUV_Shutdown();
-        ok = Report("pushes (client)", serviceStarted, TakeSettled(serviceStarted), options.slackKib) && ok;
+        ok = Compare("pushes (client)", serviceStarted) && ok;
     }
-    return Report("pushes (with the service gone)", before, TakeSettled(before), options.slackKib) && ok;
+    return Compare("pushes (with the service gone)", before) && ok;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    Options options;
-    if (!ParseOptions(argc, argv, options)) {
-        std::fprintf(stderr, "usage: ptsa_soak [--cycles N] [--pushes M] [--push-rate HZ] [--slack-kib K]\n");
-        return 2;
+    for (int i = 1; i < argc; i += 2) {
+        if (i + 1 == argc || !g_options.count(argv[i])) {
+            std::fprintf(stderr, "usage: ptsa_soak [--cycles N] [--pushes M] [--push-rate HZ] [--slack-kib K]\n");
+            return 2;
+        }
+        g_options[argv[i]] = argv[i + 1];
     }
     if (!PevraNUV::test::EnterOwnPosixSession()) return 1;  // for pipes no other test's service serves
-    PevraNUV_Shutdown();  // a client named after this session's pipes
-    const bool cycles = SoakCycles(options);
-    const bool pushes = SoakPushes(options);
+    PevraNUV_Shutdown();                                     // a client named after this session's pipes
+    const bool cycles = SoakCycles();
+    const bool pushes = SoakPushes();
     std::printf("soak: %s\n", cycles && pushes ? "passed" : "FAILED");
     return cycles && pushes ? 0 : 1;
 }
