@@ -308,7 +308,7 @@ TEST_F(Cli, SetReportsTheValueTheServiceHoldsFromThenOn) {
 
 TEST_F(Cli, CaptureReturnsTheKeystrokesTheServiceRecorded) {
     StartService({"--stdin-control"});
-    ChildProcess capture(PTSA_CLI_PATH, {"capture", "--seconds", "3", "--json"}, true);
+    ChildProcess capture(PTSA_CLI_PATH, {"capture", "--seconds", "3", "--json"});
     ASSERT_TRUE(capture.WaitForError("capturing keystrokes", 20000));
     // The start message leaves as the note is printed; the pause keeps the
     // keys behind it at the service.
@@ -326,7 +326,7 @@ TEST_F(Cli, WatchPrintsEachChangeWithItsTime) {
         StartService({"--stdin-control"});
         std::vector<std::string> arguments{"watch", "--seconds", "2"};
         if (json) arguments.push_back("--json");
-        ChildProcess watch(PTSA_CLI_PATH, arguments, true);
+        ChildProcess watch(PTSA_CLI_PATH, arguments);
         ASSERT_TRUE(watch.WaitForError("watching for changes", 20000));
         m_service->WriteLine("set " + kTiltKey + " 42");
         m_service->WriteLine("set " + kNorthWedgeKey + " 8");
@@ -353,7 +353,7 @@ TEST_F(Cli, WatchPrintsEachChangeWithItsTime) {
 
 TEST_F(Cli, WatchEndsCleanlyAtCtrlC) {
     StartService();
-    ChildProcess watch(PTSA_CLI_PATH, {"watch"}, true);
+    ChildProcess watch(PTSA_CLI_PATH, {"watch"});
     ASSERT_TRUE(watch.WaitForError("watching for changes; Ctrl-C stops", 20000));
     if (!watch.Interrupt()) GTEST_SKIP() << "no Ctrl-C for a child process here";
     const Outcome outcome = watch.Finish(kRunLimitMs);

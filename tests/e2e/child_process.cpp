@@ -1,15 +1,17 @@
-// ChildProcess on POSIX (fork, exec, poll) and Windows (CreateProcessW,
-// pipes looked at with PeekNamedPipe).
+// ChildProcess on POSIX (fork and exec) and Windows (CreateProcessW).
 #include "child_process.h"
 
+#include <atomic>
 #include <chrono>
+#include <fstream>
+#include <iterator>
+#include <thread>
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #else
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,9 +23,16 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-int MillisecondsUntil(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
+// A file of its own for each output of each program.
+std::filesystem::path OutputFile(const char* stream) {
+    static std::atomic<int> count{0};
+#ifdef _WIN32
+    const unsigned long process = GetCurrentProcessId();
+#else
+    const unsigned long process = static_cast<unsigned long>(getpid());
+#endif
+    return std::filesystem::temp_directory_path() /
+           ("ptsa-child-" + std::to_string(process) + "-" + std::to_string(++count) + "." + stream);
 }
 
 }  // namespace
@@ -59,43 +68,36 @@ std::wstring Quoted(const std::string& argument) {
 struct ChildProcess::State {
     PROCESS_INFORMATION process{};
     HANDLE input = nullptr;
-    HANDLE output[2] = {nullptr, nullptr};  // standard output, standard error
     bool reaped = false;
 };
 
-ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments, bool collectErrors)
-    : m_state(new State) {
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments)
+    : m_state(new State), m_files{OutputFile("out"), OutputFile("err")} {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE childInput = nullptr, childOutput[2] = {nullptr, GetStdHandle(STD_ERROR_HANDLE)};
+    HANDLE childInput = nullptr, outputs[2];
     if (!CreatePipe(&childInput, &m_state->input, &inherit, 0)) return;
     SetHandleInformation(m_state->input, HANDLE_FLAG_INHERIT, 0);
-    for (int stream = 0; stream < (collectErrors ? 2 : 1); ++stream) {
-        if (!CreatePipe(&m_state->output[stream], &childOutput[stream], &inherit, 0)) return;
-        SetHandleInformation(m_state->output[stream], HANDLE_FLAG_INHERIT, 0);
-    }
+    for (int stream = 0; stream < 2; ++stream)
+        outputs[stream] = CreateFileW(m_files[stream].c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     std::wstring line = Quoted(program);
     for (const auto& argument : arguments) line += L" " + Quoted(argument);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = childInput;
-    startup.hStdOutput = childOutput[0];
-    startup.hStdError = childOutput[1];
+    startup.hStdOutput = outputs[0];
+    startup.hStdError = outputs[1];
     if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &m_state->process))
         m_state->process = PROCESS_INFORMATION{};
-    CloseHandle(childInput);
-    CloseHandle(childOutput[0]);
-    if (collectErrors) CloseHandle(childOutput[1]);
+    for (HANDLE handle : {childInput, outputs[0], outputs[1]}) CloseHandle(handle);
 }
 
 ChildProcess::~ChildProcess() {
     Stop();
-    if (m_state->process.hProcess) {
-        CloseHandle(m_state->process.hProcess);
-        CloseHandle(m_state->process.hThread);
-    }
-    for (HANDLE handle : {m_state->input, m_state->output[0], m_state->output[1]})
+    for (HANDLE handle : {m_state->process.hProcess, m_state->process.hThread, m_state->input})
         if (handle) CloseHandle(handle);
+    for (const auto& file : m_files) std::filesystem::remove(file);
 }
 
 bool ChildProcess::Started() const { return m_state->process.hProcess != nullptr; }
@@ -107,31 +109,6 @@ void ChildProcess::WriteLine(const std::string& line) {
 }
 
 bool ChildProcess::Interrupt() { return false; }
-
-bool ChildProcess::Collect(int milliseconds) {
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-    std::string* texts[2] = {&m_outcome.out, &m_outcome.err};
-    for (;;) {
-        bool got = false;
-        for (int stream = 0; stream < 2; ++stream) {
-            HANDLE& output = m_state->output[stream];
-            if (!output) continue;
-            DWORD available = 0, read = 0;
-            char chunk[4096];
-            if (!PeekNamedPipe(output, nullptr, 0, nullptr, &available, nullptr) ||
-                (available > 0 && !ReadFile(output, chunk, sizeof chunk, &read, nullptr))) {
-                CloseHandle(output);  // the program closed its end
-                output = nullptr;
-                continue;
-            }
-            texts[stream]->append(chunk, read);
-            got = got || read > 0;
-        }
-        if (!m_state->output[0] && !m_state->output[1]) return false;
-        if (got || Clock::now() >= deadline) return true;
-        Sleep(5);
-    }
-}
 
 bool ChildProcess::Reap(int milliseconds) {
     if (!m_state->reaped && WaitForSingleObject(m_state->process.hProcess, static_cast<DWORD>(milliseconds)) == WAIT_OBJECT_0) {
@@ -150,39 +127,37 @@ void ChildProcess::Terminate(bool) { TerminateProcess(m_state->process.hProcess,
 struct ChildProcess::State {
     pid_t pid = -1;
     int input = -1;
-    int output[2] = {-1, -1};  // standard output, standard error
     bool reaped = false;
 };
 
-ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments, bool collectErrors)
-    : m_state(new State) {
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments)
+    : m_state(new State), m_files{OutputFile("out"), OutputFile("err")} {
     // Close-on-exec: no other child inherits this one's ends.
-    int in[2], out[2], err[2] = {-1, -1};
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || (collectErrors && pipe2(err, O_CLOEXEC) != 0))
-        return;
+    int input[2];
+    if (pipe2(input, O_CLOEXEC) != 0) return;
+    int outputs[2];
+    for (int stream = 0; stream < 2; ++stream)
+        outputs[stream] = open(m_files[stream].c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     const pid_t pid = fork();
     if (pid == 0) {
-        dup2(in[0], 0);
-        dup2(out[1], 1);
-        if (collectErrors) dup2(err[1], 2);
+        dup2(input[0], 0);
+        dup2(outputs[0], 1);
+        dup2(outputs[1], 2);
         std::vector<char*> argv{const_cast<char*>(program.c_str())};
         for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
         argv.push_back(nullptr);
         execv(program.c_str(), argv.data());
         _exit(127);
     }
-    for (int end : {in[0], out[1], err[1]})
-        if (end >= 0) close(end);
+    for (int fd : {input[0], outputs[0], outputs[1]}) close(fd);
     m_state->pid = pid;
-    m_state->input = in[1];
-    m_state->output[0] = out[0];
-    m_state->output[1] = err[0];
+    m_state->input = input[1];
 }
 
 ChildProcess::~ChildProcess() {
     Stop();
-    for (int fd : {m_state->input, m_state->output[0], m_state->output[1]})
-        if (fd >= 0) close(fd);
+    if (m_state->input >= 0) close(m_state->input);
+    for (const auto& file : m_files) std::filesystem::remove(file);
 }
 
 bool ChildProcess::Started() const { return m_state->pid > 0; }
@@ -194,26 +169,6 @@ void ChildProcess::WriteLine(const std::string& line) {
 }
 
 bool ChildProcess::Interrupt() { return Started() && !m_state->reaped && kill(m_state->pid, SIGINT) == 0; }
-
-bool ChildProcess::Collect(int milliseconds) {
-    int* outputs = m_state->output;
-    if (outputs[0] < 0 && outputs[1] < 0) return false;
-    pollfd entries[2] = {{outputs[0], POLLIN, 0}, {outputs[1], POLLIN, 0}};  // poll passes over a closed one (-1)
-    if (poll(entries, 2, milliseconds) <= 0) return true;
-    std::string* texts[2] = {&m_outcome.out, &m_outcome.err};
-    for (int stream = 0; stream < 2; ++stream) {
-        if (outputs[stream] < 0 || entries[stream].revents == 0) continue;
-        char chunk[4096];
-        const ssize_t got = read(outputs[stream], chunk, sizeof chunk);
-        if (got > 0) {
-            texts[stream]->append(chunk, static_cast<std::size_t>(got));
-        } else {
-            close(outputs[stream]);
-            outputs[stream] = -1;
-        }
-    }
-    return outputs[0] >= 0 || outputs[1] >= 0;
-}
 
 bool ChildProcess::Reap(int milliseconds) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
@@ -231,12 +186,25 @@ void ChildProcess::Terminate(bool hard) { kill(m_state->pid, hard ? SIGKILL : SI
 
 #endif
 
+void ChildProcess::Collect() {
+    std::string* texts[2] = {&m_outcome.out, &m_outcome.err};
+    for (int stream = 0; stream < 2; ++stream) {
+        std::ifstream file(m_files[stream], std::ios::binary);
+        file.seekg(static_cast<std::streamoff>(texts[stream]->size()));
+        texts[stream]->append(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    }
+}
+
 bool ChildProcess::CollectUntil(const std::function<bool()>& done, int milliseconds) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-    for (bool open = true;; open = Collect(MillisecondsUntil(deadline))) {
+    while (Started()) {
+        const bool ended = Reap(0);  // first: all it wrote is in the files then
+        Collect();
         if (done()) return true;
-        if (!open || Clock::now() >= deadline) return false;
+        if (ended || Clock::now() >= deadline) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    return false;
 }
 
 bool ChildProcess::WaitForLine(const std::string& text, int milliseconds) {
@@ -258,14 +226,9 @@ bool ChildProcess::WaitForError(const std::string& text, int milliseconds) {
 }
 
 Outcome ChildProcess::Finish(int milliseconds) {
-    if (!Started()) return m_outcome;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
     CollectUntil([] { return false; }, milliseconds);
-    m_outcome.ended = Reap(MillisecondsUntil(deadline));
-    if (!m_outcome.ended) {
-        Terminate(true);
-        Reap(60000);
-    }
+    m_outcome.ended = Started() && Reap(0);
+    if (Started() && !m_outcome.ended) Stop();
     return m_outcome;
 }
 
@@ -275,11 +238,12 @@ int ChildProcess::Stop() {
         Terminate(false);
         if (!Reap(10000)) Terminate(true), Reap(60000);
     }
+    Collect();
     return m_outcome.exitCode;
 }
 
 Outcome RunProgram(const std::string& program, const std::vector<std::string>& arguments, int milliseconds) {
-    return ChildProcess(program, arguments, true).Finish(milliseconds);
+    return ChildProcess(program, arguments).Finish(milliseconds);
 }
 
 }  // namespace PevraNUV::test

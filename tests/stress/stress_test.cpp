@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -192,13 +193,12 @@ struct SyncThreadSide {
 
 // The requests each request-pipe connection received, in the order the
 // connections were made, from the service's --trace output.
-std::vector<std::vector<std::u16string>> ReadRequests(const std::string& tracePath) {
-    std::ifstream trace(tracePath);
+std::vector<std::vector<std::u16string>> ReadRequests(const std::string& trace) {
+    std::istringstream lines(trace);
     std::vector<std::vector<std::u16string>> connections;
     std::map<std::string, std::size_t> requestPipe;  // connection id -> index
     const std::string prefix = "settings-service: #";
-    std::string line;
-    while (std::getline(trace, line)) {
+    for (std::string line; std::getline(lines, line);) {
         if (line.compare(0, prefix.size(), prefix) != 0) continue;
         const std::size_t space = line.find(' ', prefix.size());
         if (space == std::string::npos) continue;
@@ -227,12 +227,8 @@ bool WaitWhileLinked(PevraNUV::SettingsClient& client, Done done, std::chrono::s
 }
 
 TEST(Stress, EveryCallAtOnceAgainstAPushingServiceSendsWholeBatchesInCallOrder) {
-    const std::string tracePath =
-        ::testing::TempDir() + "ptsa_stress_trace_" + std::to_string(PevraNUV::platform::CurrentProcessId()) + ".txt";
-    // The service's standard error, where its trace goes, into a file.
     auto service = std::make_unique<ChildProcess>(
-        "/bin/sh", std::vector<std::string>{"-c", "trace=$1; shift; exec \"$@\" 2>\"$trace\"", "sh", tracePath,
-                                            PTSA_SERVICE_PATH, "--trace", "--push-rate", PTSA_STRESS_PUSH_RATE});
+        PTSA_SERVICE_PATH, std::vector<std::string>{"--trace", "--push-rate", PTSA_STRESS_PUSH_RATE});
     ASSERT_TRUE(service->WaitForLine("ready", 20000)) << "the service did not start";
 
     struct Round {
@@ -290,7 +286,7 @@ TEST(Stress, EveryCallAtOnceAgainstAPushingServiceSendsWholeBatchesInCallOrder) 
 
     // One connection and one handshake a round, however many threads
     // connected at once.
-    const auto requests = ReadRequests(tracePath);
+    const auto requests = ReadRequests(service->Output().err);
     ASSERT_EQ(requests.size(), rounds.size()) << "one request-pipe connection a round";
     const std::size_t handshake = 1 + PevraNUV::HandlerTable.size();
     for (std::size_t index = 0; index < rounds.size(); ++index) {
@@ -303,7 +299,6 @@ TEST(Stress, EveryCallAtOnceAgainstAPushingServiceSendsWholeBatchesInCallOrder) 
         const std::vector<std::u16string> rest(received.begin() + handshake, received.end());
         EXPECT_EQ(PevraNUV::stress::CheckInterleaving(rest, callers), "") << "round " << index;
     }
-    std::remove(tracePath.c_str());
 }
 
 }  // namespace
