@@ -357,8 +357,9 @@ protected:
         const PevraNUV::SettingsClient& client = Client();
         outcome.waited = platform::WaitForPipe(client.m_sendOnlyPipeName, 1);
         {
-            platform::UniqueHandle sendOnly(platform::OpenPipe(client.m_sendOnlyPipeName, platform::PipeAccess::ReadOnly));
-            platform::UniqueHandle request(platform::OpenPipe(client.m_pipeName, platform::PipeAccess::ReadWrite));
+            using platform::PipeAccess;
+            platform::UniqueHandle sendOnly(platform::OpenPipe(client.m_sendOnlyPipeName, PipeAccess::ReadOnly));
+            platform::UniqueHandle request(platform::OpenPipe(client.m_pipeName, PipeAccess::ReadWrite));
             outcome.sendOnlyOpened = static_cast<bool>(sendOnly);
             outcome.requestOpened = static_cast<bool>(request);
         }
