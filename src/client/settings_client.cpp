@@ -110,9 +110,11 @@ namespace PevraNUV {
 
 void SettingsClient::DispatchValue(const std::u16string& key, const std::u16string& value) {
     // A linear walk: the first entry with exactly this key. A key without an
-    // entry is dropped silently.
+    // entry is dropped silently. Many keys share a long prefix and a length,
+    // so the units are compared with memcmp rather than one by one.
+    const std::size_t bytes = key.size() * sizeof(char16_t);
     for (const HandlerEntry& entry : HandlerTable) {
-        if (entry.first != key) continue;
+        if (entry.first.size() != key.size() || std::memcmp(entry.first.data(), key.data(), bytes) != 0) continue;
         const ValueHandler& handler = entry.second;
         if (handler) RunSerialized([&] { handler(*this, value); });
         return;
