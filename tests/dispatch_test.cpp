@@ -241,8 +241,8 @@ TEST_F(DispatchTest, WedgesAreReportedAsOneArrayInIdOrder) {
     for (int wedge = 0; wedge < 10; ++wedge) Feed(30 + 4 * wedge, u"10" + std::u16string(1, u'0' + wedge));
     auto calls = Feed(69, u"last");
     ASSERT_EQ(calls.size(), 1u);
-    for (int wedge = 0; wedge < 10; ++wedge) EXPECT_EQ(calls[0].records.at(wedge).function, 100 + wedge);
-    EXPECT_EQ(Text(calls[0].records[9].text), u"last");
+    for (int wedge = 0; wedge < 10; ++wedge) EXPECT_EQ(calls[0].wedges.at(wedge).function, 100 + wedge);
+    EXPECT_EQ(Text(calls[0].wedges[9].text), u"last");
 }
 
 TEST_F(DispatchTest, AnOverLongTextNeverReachesTheNextRecord) {

@@ -19,7 +19,7 @@ protected:
     std::string HeardBy(const std::vector<Call>& calls) const {
         std::string heard;
         for (const Call& call : calls)
-            heard += ptsa_test::Heard({call}) + "@" + std::to_string(static_cast<const int*>(call.context) - contexts) + " ";
+            heard += call.heard + "@" + std::to_string(static_cast<const int*>(call.context) - contexts) + " ";
         return heard;
     }
     std::string HeardBy(int id, const std::u16string& value) { return HeardBy(Feed(id, value)); }

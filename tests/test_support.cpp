@@ -8,11 +8,6 @@
 
 namespace ptsa_test {
 
-const PevraNUV_ButtonFunction& Call::Button() const {
-    if (slot == kOnTopSwitch || slot == kOnBottomSwitch) return sideSwitch.press;
-    return records.at(slot == kOnMenuOp ? number : 0);
-}
-
 Journal& Journal::Instance() {
     static Journal journal;
     return journal;
@@ -50,49 +45,80 @@ void Journal::Record(Call call) {
 
 namespace {
 
-// Records a call of slot S after fill has copied its arguments.
-template <int S, typename Fill>
-void Record(void* context, const void* pointer, Fill fill) {
-    Call call;
+std::string Narrow(const std::u16string& text) {
+    std::string narrow;
+    for (char16_t unit : text) narrow += unit < 0x80 ? static_cast<char>(unit) : '?';
+    return narrow;
+}
+
+template <std::size_t N>
+std::string Narrow(const PevraNUV_Char (&field)[N]) {
+    return Narrow(Text(field));
+}
+
+std::string Button(const PevraNUV_ButtonFunction& record) {
+    return std::to_string(record.function) + "," + Narrow(record.text);
+}
+
+constexpr const char* kNames[] = {
+    "versions", "pen", "eraserSingle", "eraserDouble", "eraserLong", "topSwitch", "bottomSwitch", "wedge",
+    "tip", "tilt", "zoom", "runAppOptions", "topSingleOptions", "topDoubleOptions", "topLongOptions",
+    "sideSwitchOptions", "wedgeOptions", "wedgeCount", "rangeA", "rangeB"};
+
+// Records a call of slot S with its arguments as text.
+template <int S>
+void Record(void* context, const void* pointer, const std::string& arguments, Call call = {}) {
     call.slot = S;
     call.context = context;
     call.pointer = pointer;
-    fill(call);
+    call.heard = std::string(kNames[S]) + (S == kOnMenuOp ? std::to_string(call.number) : "") + "(" + arguments + ")";
     Journal::Instance().Record(std::move(call));
 }
 
 template <int S>
 void OnRecords(void* context, const PevraNUV_ButtonFunction* records, std::size_t number) {
-    Record<S>(context, records, [&](Call& call) {
-        call.number = number;
-        const std::size_t count = S == kOnMenuOp ? 10 : S < kOnMenuOp ? 1 : number;
-        if (count > 0) call.records.assign(records, records + count);
-    });
+    Call call;
+    call.number = number;
+    if (S == kOnMenuOp) call.wedges.assign(records, records + 10);
+    std::string arguments;
+    if (S <= kOnMenuOp) {
+        arguments = Button(records[S == kOnMenuOp ? number : 0]);
+    } else {  // an option list: code, or code:text
+        for (std::size_t i = 0; i < number; ++i) {
+            const std::string text = Narrow(records[i].text);
+            arguments += (i ? "," : "") + std::to_string(records[i].function) + (text.empty() ? "" : ":" + text);
+        }
+    }
+    Record<S>(context, records, arguments, call);
 }
 
 template <int S>
 void OnSideSwitch(void* context, const PevraNUV_SideSwitch* sideSwitch) {
-    Record<S>(context, sideSwitch, [&](Call& call) { call.sideSwitch = *sideSwitch; });
+    Record<S>(context, sideSwitch, Button(sideSwitch->press) + "," + std::to_string(sideSwitch->hoverClick));
 }
 
 template <int S>
 void OnNumber(void* context, std::int32_t value) {
-    Record<S>(context, nullptr, [&](Call& call) { call.value = value; });
+    Call call;
+    call.value = value;
+    Record<S>(context, nullptr, std::to_string(value), call);
 }
 
 template <int S>
 void OnRange(void* context, std::int32_t low, std::int32_t high) {
-    Record<S>(context, nullptr, [&](Call& call) { call.value = low, call.high = high; });
+    Record<S>(context, nullptr, std::to_string(low) + "," + std::to_string(high));
 }
 
 }  // namespace
 
 const PevraNUV_Callbacks kRecordingTable = {
     [](void* context, const PevraNUV_Versions* versions) {
-        Record<kOnVersions>(context, versions, [&](Call& call) { call.versions = *versions; });
+        Record<kOnVersions>(context, versions,
+                            Narrow(versions->serviceVersion) + "," + Narrow(versions->hidRouterVersion));
     },
     [](void* context, const PevraNUV_PenInfo* pen) {
-        Record<kOnPenInfo>(context, pen, [&](Call& call) { call.pen = *pen; });
+        Record<kOnPenInfo>(context, pen, Narrow(pen->serialNumber) + "," + Narrow(pen->penId) + "," +
+                                             Narrow(pen->btId) + "," + std::to_string(pen->batteryStatus));
     },
     OnRecords<kOnEraserSinglePress>,
     OnRecords<kOnEraserDoublePress>,
@@ -103,7 +129,9 @@ const PevraNUV_Callbacks kRecordingTable = {
     OnNumber<kOnTipSensitivity>,
     OnNumber<kOnTiltSensitivity>,
     [](void* context, PevraNUV_ZoomMap zoom) {
-        Record<kOnSlavedDisplayZoom>(context, nullptr, [&](Call& call) { call.zoom = zoom; });
+        Record<kOnSlavedDisplayZoom>(context, nullptr,
+                                     std::to_string(zoom.a) + "," + std::to_string(zoom.b) + "," +
+                                         std::to_string(zoom.c) + "," + std::to_string(zoom.d));
     },
     OnRecords<kOnRunAppOptions>,
     OnRecords<kOnTopButtonSingleOptions>,
@@ -112,80 +140,17 @@ const PevraNUV_Callbacks kRecordingTable = {
     OnRecords<kOnSideSwitchOptions>,
     OnRecords<kOnRadialWedgeOptions>,
     [](void* context, std::size_t count) {
-        Record<kOnWedgeCount>(context, nullptr, [&](Call& call) { call.number = count; });
+        Call call;
+        call.number = count;
+        Record<kOnWedgeCount>(context, nullptr, std::to_string(count), call);
     },
     OnRange<kOnRangeA>,
     OnRange<kOnRangeB>,
 };
 
-namespace {
-
-std::string Narrow(const std::u16string& text) {
-    std::string narrow;
-    for (char16_t unit : text) narrow += unit < 0x80 ? static_cast<char>(unit) : '?';
-    return narrow;
-}
-
-std::string Button(const PevraNUV_ButtonFunction& record) {
-    return std::to_string(record.function) + "," + Narrow(Text(record.text));
-}
-
-std::string Heard(const Call& call) {
-    static const char* const kNames[] = {
-        "versions", "pen", "eraserSingle", "eraserDouble", "eraserLong", "topSwitch", "bottomSwitch", "wedge",
-        "tip", "tilt", "zoom", "runAppOptions", "topSingleOptions", "topDoubleOptions", "topLongOptions",
-        "sideSwitchOptions", "wedgeOptions", "wedgeCount", "rangeA", "rangeB"};
-    std::string name = kNames[call.slot], arguments;
-    switch (call.slot) {
-    case kOnVersions:
-        arguments = Narrow(Text(call.versions.serviceVersion)) + "," + Narrow(Text(call.versions.hidRouterVersion));
-        break;
-    case kOnPenInfo:
-        arguments = Narrow(Text(call.pen.serialNumber)) + "," + Narrow(Text(call.pen.penId)) + "," +
-                    Narrow(Text(call.pen.btId)) + "," + std::to_string(call.pen.batteryStatus);
-        break;
-    case kOnTopSwitch:
-    case kOnBottomSwitch:
-        arguments = Button(call.sideSwitch.press) + "," + std::to_string(call.sideSwitch.hoverClick);
-        break;
-    case kOnMenuOp:
-        name += std::to_string(call.number);
-        arguments = Button(call.Button());
-        break;
-    case kOnEraserSinglePress:
-    case kOnEraserDoublePress:
-    case kOnEraserLongPress:
-        arguments = Button(call.Button());
-        break;
-    case kOnTipSensitivity:
-    case kOnTiltSensitivity:
-        arguments = std::to_string(call.value);
-        break;
-    case kOnSlavedDisplayZoom:
-        for (std::int32_t number : {call.zoom.a, call.zoom.b, call.zoom.c, call.zoom.d})
-            arguments += (arguments.empty() ? "" : ",") + std::to_string(number);
-        break;
-    case kOnWedgeCount:
-        arguments = std::to_string(call.number);
-        break;
-    case kOnRangeA:
-    case kOnRangeB:
-        arguments = std::to_string(call.value) + "," + std::to_string(call.high);
-        break;
-    default:  // the option lists: code, or code:text
-        for (const PevraNUV_ButtonFunction& record : call.records) {
-            const std::string text = Narrow(Text(record.text));
-            arguments += (arguments.empty() ? "" : ",") + std::to_string(record.function) + (text.empty() ? "" : ":" + text);
-        }
-    }
-    return name + "(" + arguments + ")";
-}
-
-}  // namespace
-
 std::string Heard(const std::vector<Call>& calls) {
     std::string heard;
-    for (const Call& call : calls) heard += (heard.empty() ? "" : "\n") + Heard(call);
+    for (const Call& call : calls) heard += (heard.empty() ? "" : "\n") + call.heard;
     return heard;
 }
 

@@ -25,24 +25,19 @@ enum Slot : int {
     kOnTopButtonLongOptions, kOnSideSwitchOptions, kOnRadialWedgeOptions, kOnWedgeCount, kOnRangeA, kOnRangeB,
 };
 
-// One callback call, with its arguments copied while they were valid.
+// One callback call, with its arguments taken while they were valid.
 struct Call {
     int slot = -1;
     void* context = nullptr;
     std::thread::id thread;
     const void* pointer = nullptr;  // the pointer argument as passed
     std::size_t number = 0;         // index (slots 2-4, 7) or count (11-17)
-    std::int32_t value = 0;         // slots 8, 9; low of 18, 19
-    std::int32_t high = 0;          // slots 18, 19
-    PevraNUV_Versions versions{};
-    PevraNUV_PenInfo pen{};
-    PevraNUV_SideSwitch sideSwitch{};
-    PevraNUV_ZoomMap zoom{};
-    // Slots 2-4: the one record; slot 7: all ten wedges; 11-16: count records.
-    std::vector<PevraNUV_ButtonFunction> records;
-
-    // The button record reported (slots 2-7).
-    const PevraNUV_ButtonFunction& Button() const;
+    std::int32_t value = 0;         // slots 8, 9
+    std::vector<PevraNUV_ButtonFunction> wedges;  // slot 7: all ten
+    // The call as slot(arguments): "tilt(-3)", "pen(serial,penId,btId,battery)",
+    // "topSwitch(function,text,hoverClick)", "wedge3(function,text)",
+    // "topSingleOptions(1,88:text)", "rangeA(0,6)".
+    std::string heard;
 };
 
 // Every call of the recording table, in order, from any thread.
@@ -65,9 +60,7 @@ private:
 // All twenty slots record into the journal.
 extern const PevraNUV_Callbacks kRecordingTable;
 
-// What a host heard, one line a call, as slot(arguments): "tilt(-3)",
-// "pen(serial,penId,btId,battery)", "topSwitch(function,text,hoverClick)",
-// "wedge3(function,text)", "topSingleOptions(1,88:text)"; "" for no call.
+// What a host heard: the calls, one a line; "" for no call.
 std::string Heard(const std::vector<Call>& calls);
 
 // A fixed text field up to its zero unit, never past the field.
