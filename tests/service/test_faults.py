@@ -5,7 +5,7 @@ import time
 import unittest
 
 from catalogue import KEYS
-from service_harness import (ACK, HANDSHAKE, REQUEST_PIPE, SEND_ONLY_PIPE, Client, Service, read_reply,
+from service_harness import (ACK, HANDSHAKE, REQUEST_PIPE, SEND_ONLY_PIPE, Service, read_reply,
                              read_request, receive_record, write_request)
 
 VERSION_READ = read_request(KEYS[0])
@@ -27,7 +27,6 @@ class Replies(unittest.TestCase):
         return replies
 
     def test_bad_replies(self):
-        good = [ACK, VERSION_REPLY, ACK]
         cases = [
             ("empty", ["", "", ""]),
             ("no-val-mark", [ACK, '{"val":"3.1.0"}', ACK]),
@@ -42,7 +41,6 @@ class Replies(unittest.TestCase):
             with self.subTest(kind):
                 replies = self.exchanges("--bad-reply", kind)
                 self.assertEqual(replies, [text.encode("utf-16-le") for text in expected])
-                self.assertNotEqual(expected, good)
 
     def test_only_request_picks_one_reply(self):
         replies = self.exchanges("--bad-reply", "empty", "--only-request", "2")

@@ -9,9 +9,8 @@ import unittest
 
 from catalogue import BUTTON_BASES, KEYS, OPTION_LISTS
 from service_harness import (ACK, HANDSHAKE, REQUEST_PIPE, SEND_ONLY_PIPE, Client, Service, connect,
-                             read_reply, read_request, receive_record, wait_until, write_request)
+                             read_reply, read_request, receive_record, write_request)
 
-CAPTURE_SWITCH = r"ComponentsDriver\\BTButtonHandler\\KeystrokeCapture"
 INTEGER = re.compile(r"^-?\d+$")
 
 
@@ -39,14 +38,6 @@ class Protocol(unittest.TestCase):
         self.addCleanup(self.service.stop)
         self.client = self.service.client()
         self.addCleanup(self.client.close)
-
-    def test_handshake_is_acknowledged(self):
-        self.assertEqual(self.client.handshake(), ACK)
-
-    def test_pipes_are_named_after_the_session(self):
-        # Started under setsid, the service's session id is its process id.
-        for name in (REQUEST_PIPE, SEND_ONLY_PIPE):
-            self.assertTrue(os.path.exists(self.service.path(name)), name)
 
     def test_every_setting_has_a_default_of_its_form(self):
         values = {id: self.client.read(key) for id, key in KEYS.items()}
@@ -191,14 +182,6 @@ class Lifetime(unittest.TestCase):
                 self.assertIsNone(receive_record(client.push_pipe))
                 client.close()
                 service.stop()
-
-    def test_session_option_names_the_pipes(self):
-        session = 4000000000 + os.getpid() % 100000
-        with Service(session=session) as service:
-            client = service.client()
-            self.assertEqual(client.handshake(), ACK)
-            client.close()
-            self.assertTrue(os.path.exists(service.path(SEND_ONLY_PIPE)))
 
     def test_second_service_of_a_session_is_refused(self):
         with Service() as first:
