@@ -115,71 +115,72 @@ const std::string kMust = "must be a whole number";
 const std::string kBadJson = "\"kind\": \"bad-argument\"";
 const std::string kNotRunning = "the settings service is not running";
 
-INSTANTIATE_TEST_SUITE_P(
-    Cli, CommandLine,
-    ::testing::Values(
-        // Refused before any connection: no service runs.
-        CommandCase{nullptr, {"set", "wedge", "10", "0"}, kBadArgument, {}, {"INDEX: " + kMust + " from 0 to 9, not \"10\""}},
-        CommandCase{nullptr, {"set", "wedge", "-1", "0"}, kBadArgument, {}, {"INDEX: " + kMust + " from 0 to 9"}},
-        CommandCase{nullptr, {"set", "wedge", "1", "abc"}, kBadArgument, {}, {"CODE: " + kMust}},
-        CommandCase{nullptr, {"set", "eraser-single", "12abc"}, kBadArgument, {}, {"CODE: " + kMust}},
-        CommandCase{nullptr, {"set", "eraser-single", "8", std::string(512, 'x')}, kBadArgument, {},
-                    {"TEXT: has 512 UTF-16 units; a button holds at most 511"}},
+const std::vector<CommandCase> kCommandLines = {
+    // Refused before any connection: no service runs.
+    {nullptr, {"set", "wedge", "10", "0"}, kBadArgument, {}, {"INDEX: " + kMust + " from 0 to 9, not \"10\""}},
+    {nullptr, {"set", "wedge", "-1", "0"}, kBadArgument, {}, {"INDEX: " + kMust + " from 0 to 9"}},
+    {nullptr, {"set", "wedge", "1", "abc"}, kBadArgument, {}, {"CODE: " + kMust}},
+    {nullptr, {"set", "eraser-single", "12abc"}, kBadArgument, {}, {"CODE: " + kMust}},
+    {nullptr, {"set", "eraser-single", "8", std::string(512, 'x')}, kBadArgument, {},
+        {"TEXT: has 512 UTF-16 units; a button holds at most 511"}},
 #ifndef _WIN32  // a Windows command line is UTF-16: it cannot carry these bytes
-        CommandCase{nullptr, {"set", "top-switch", "23", "\xC3\x28"}, kBadArgument, {}, {"TEXT: is not valid UTF-8"}},
+    {nullptr, {"set", "top-switch", "23", "\xC3\x28"}, kBadArgument, {}, {"TEXT: is not valid UTF-8"}},
 #endif
-        CommandCase{nullptr, {"set", "eraser-long", "0", "Ctrl+Z"}, kBadArgument, {}, {"TEXT: a text goes only with function 8"}},
-        CommandCase{nullptr, {"set", "tilt", "-1"}, kBadArgument, {}, {"VALUE: " + kMust + " from 0 to 4294967295"}},
-        CommandCase{nullptr, {"set", "tip", "4294967296"}, kBadArgument, {}, {"VALUE: " + kMust + " from 0 to 4294967295"}},
-        CommandCase{nullptr, {"set", "zoom", "1", "2", "3"}, kBadArgument, {}, {"A B C D"}},
-        CommandCase{nullptr, {"set", "zoom", "1", "2", "3", "2147483648"}, kBadArgument, {}, {"A B C D: " + kMust}},
-        CommandCase{nullptr, {"set"}, kBadArgument, {}, {"set: needs a setting: eraser-single"}},
-        CommandCase{nullptr, {"set", "volume", "3"}, kBadArgument, {}, {"volume"}},
-        CommandCase{nullptr, {"frobnicate"}, kBadArgument, {}, {"frobnicate"}},
-        CommandCase{nullptr, {}, kBadArgument, {}, {"a command is needed: dump, watch, capture, set"}},
-        CommandCase{nullptr, {"watch", "--seconds", "0"}, kBadArgument, {}, {"--seconds: must be a number of seconds above 0"}},
-        CommandCase{nullptr, {"dump", "--timeout-ms", "soon"}, kBadArgument, {}, {"--timeout-ms: " + kMust}},
-        CommandCase{nullptr, {"set", "wedge", "10", "0", "--json"}, kBadArgument, {kBadJson, "\"exitCode\": 2"}, {}},
-        CommandCase{nullptr, {"frobnicate", "--json"}, kBadArgument, {kBadJson}, {}},
-        // No service in this session.
-        CommandCase{nullptr, {"dump"}, kNoService, {}, {kNotRunning}},
-        CommandCase{nullptr, {"watch", "--seconds", "5"}, kNoService, {}, {kNotRunning}},
-        CommandCase{nullptr, {"set", "tilt", "7"}, kNoService, {}, {kNotRunning}},
-        CommandCase{nullptr, {"set", "zoom-reset"}, kNoService, {}, {kNotRunning}},
-        CommandCase{nullptr, {"capture", "--seconds", "5"}, kNoService, {}, {kNotRunning}},
-        CommandCase{nullptr, {"set", "tilt", "7", "--json"}, kNoService, {"\"kind\": \"no-service\""}, {}},
-        // Help, with the exit codes, for every command.
-        CommandCase{nullptr, {"--help"}, kOk, {"Usage: ptsa-cli", "\n  2    a bad argument", "\n  3    " + kNotRunning, "\n  4    time-out"}, {}},
-        CommandCase{nullptr, {"dump", "--help"}, kOk, {"Usage: ptsa-cli dump", "\n  4    time-out"}, {}},
-        CommandCase{nullptr, {"watch", "--help"}, kOk, {"Usage: ptsa-cli watch", "\n  4    time-out"}, {}},
-        CommandCase{nullptr, {"capture", "--help"}, kOk, {"Usage: ptsa-cli capture", "\n  4    time-out"}, {}},
-        CommandCase{nullptr, {"set", "--help"}, kOk, {"Usage: ptsa-cli set", "\n  4    time-out"}, {}},
-        CommandCase{nullptr, {"set", "wedge", "--help"}, kOk, {"Usage: ptsa-cli set wedge", "\n  2    a bad argument"}, {}},
-        CommandCase{nullptr, {"set", "zoom", "--help"}, kOk, {"Usage: ptsa-cli set zoom", "\n  3    " + kNotRunning}, {}},
-        CommandCase{nullptr, {"set", "tilt", "--help"}, kOk, {"Usage: ptsa-cli set tilt", "\n  4    time-out"}, {}},
-        // Changes: what the service reports back, told to people or in JSON.
-        CommandCase{"", {"set", "tilt", "7"}, kOk, {"Tilt sensitivity: 7\n"}, {}},
-        CommandCase{"", {"set", "wedge", "9", "23", R"(C:\Apps\draw.exe)"}, kOk, {R"(Wedge 9 (Outside): 23 "C:\Apps\draw.exe")"}, {}},
-        CommandCase{"", {"set", "tilt", "5", "--json"}, kOk, {"\"result\": \"held\"", "\"reported\": 5"}, {}},
-        // Any number but 0 switches hover click on, as it already is.
-        CommandCase{"", {"set", "top-hover-click", "9", "--json"}, kOk, {"\"result\": \"held\""}, {}},
-        CommandCase{"", {"set", "centre-right-click", "0", "--json"}, kOk, {"\"result\": \"sent\"", "\"reported\": null"}, {}},
-        // A keystroke function already: the code does not change, and the
-        // keystrokes are not read back.
-        CommandCase{"", {"set", "eraser-single", "8", "Ctrl+Alt+Z", "--json"}, kOk,
-                    {"\"result\": \"held\"", "keystrokes were sent"}, {}},
-        // Time-outs: the reply to the set's write (the first request after
-        // the 68 of the handshake) comes too late for the library, which
-        // ends its link; or no reply comes in time at all.
-        CommandCase{"--only-request 69 --delay-reply-ms 3000", {"set", "tilt", "7", "--timeout-ms", "2000", "--json"},
-                    kTimedOut, {"\"kind\": \"timeout\"", "\"reported\": null"}, {}},
-        CommandCase{"--delay-reply-ms 3000", {"dump", "--timeout-ms", "1500", "--log-level", "4"}, kTimedOut, {},
-                    {"did not send its values within 1500 ms",
+    {nullptr, {"set", "eraser-long", "0", "Ctrl+Z"}, kBadArgument, {}, {"TEXT: a text goes only with function 8"}},
+    {nullptr, {"set", "tilt", "-1"}, kBadArgument, {}, {"VALUE: " + kMust + " from 0 to 4294967295"}},
+    {nullptr, {"set", "tip", "4294967296"}, kBadArgument, {}, {"VALUE: " + kMust + " from 0 to 4294967295"}},
+    {nullptr, {"set", "zoom", "1", "2", "3"}, kBadArgument, {}, {"A B C D"}},
+    {nullptr, {"set", "zoom", "1", "2", "3", "2147483648"}, kBadArgument, {}, {"A B C D: " + kMust}},
+    {nullptr, {"set"}, kBadArgument, {}, {"set: needs a setting: eraser-single"}},
+    {nullptr, {"set", "volume", "3"}, kBadArgument, {}, {"volume"}},
+    {nullptr, {"frobnicate"}, kBadArgument, {}, {"frobnicate"}},
+    {nullptr, {}, kBadArgument, {}, {"a command is needed: dump, watch, capture, set"}},
+    {nullptr, {"watch", "--seconds", "0"}, kBadArgument, {}, {"--seconds: must be a number of seconds above 0"}},
+    {nullptr, {"dump", "--timeout-ms", "soon"}, kBadArgument, {}, {"--timeout-ms: " + kMust}},
+    {nullptr, {"set", "wedge", "10", "0", "--json"}, kBadArgument, {kBadJson, "\"exitCode\": 2"}, {}},
+    {nullptr, {"frobnicate", "--json"}, kBadArgument, {kBadJson}, {}},
+    // No service in this session.
+    {nullptr, {"dump"}, kNoService, {}, {kNotRunning}},
+    {nullptr, {"watch", "--seconds", "5"}, kNoService, {}, {kNotRunning}},
+    {nullptr, {"set", "tilt", "7"}, kNoService, {}, {kNotRunning}},
+    {nullptr, {"set", "zoom-reset"}, kNoService, {}, {kNotRunning}},
+    {nullptr, {"capture", "--seconds", "5"}, kNoService, {}, {kNotRunning}},
+    {nullptr, {"set", "tilt", "7", "--json"}, kNoService, {"\"kind\": \"no-service\""}, {}},
+    // Help, with the exit codes, for every command.
+    {nullptr, {"--help"}, kOk, {"Usage: ptsa-cli", "\n  2    a bad argument", "\n  3    " + kNotRunning, "\n  4    time-out"}, {}},
+    {nullptr, {"dump", "--help"}, kOk, {"Usage: ptsa-cli dump", "\n  4    time-out"}, {}},
+    {nullptr, {"watch", "--help"}, kOk, {"Usage: ptsa-cli watch", "\n  4    time-out"}, {}},
+    {nullptr, {"capture", "--help"}, kOk, {"Usage: ptsa-cli capture", "\n  4    time-out"}, {}},
+    {nullptr, {"set", "--help"}, kOk, {"Usage: ptsa-cli set", "\n  4    time-out"}, {}},
+    {nullptr, {"set", "wedge", "--help"}, kOk, {"Usage: ptsa-cli set wedge", "\n  2    a bad argument"}, {}},
+    {nullptr, {"set", "zoom", "--help"}, kOk, {"Usage: ptsa-cli set zoom", "\n  3    " + kNotRunning}, {}},
+    {nullptr, {"set", "tilt", "--help"}, kOk, {"Usage: ptsa-cli set tilt", "\n  4    time-out"}, {}},
+    // Changes: what the service reports back, told to people or in JSON.
+    {"", {"set", "tilt", "7"}, kOk, {"Tilt sensitivity: 7\n"}, {}},
+    {"", {"set", "wedge", "9", "23", R"(C:\Apps\draw.exe)"}, kOk, {R"(Wedge 9 (Outside): 23 "C:\Apps\draw.exe")"}, {}},
+    {"", {"set", "tilt", "5", "--json"}, kOk, {"\"result\": \"held\"", "\"reported\": 5"}, {}},
+    // Any number but 0 switches hover click on, as it already is.
+    {"", {"set", "top-hover-click", "9", "--json"}, kOk, {"\"result\": \"held\""}, {}},
+    {"", {"set", "centre-right-click", "0", "--json"}, kOk, {"\"result\": \"sent\"", "\"reported\": null"}, {}},
+    // A keystroke function already: the code does not change, and the
+    // keystrokes are not read back.
+    {"", {"set", "eraser-single", "8", "Ctrl+Alt+Z", "--json"}, kOk,
+        {"\"result\": \"held\"", "keystrokes were sent"}, {}},
+    // Time-outs: the reply to the set's write (the first request after
+    // the 68 of the handshake) comes too late for the library, which
+    // ends its link; or no reply comes in time at all.
+    {"--only-request 69 --delay-reply-ms 3000", {"set", "tilt", "7", "--timeout-ms", "2000", "--json"},
+        kTimedOut, {"\"kind\": \"timeout\"", "\"reported\": null"}, {}},
+    {"--delay-reply-ms 3000", {"dump", "--timeout-ms", "1500", "--log-level", "4"}, kTimedOut, {},
+        {"did not send its values within 1500 ms",
 #ifndef _WIN32  // on Windows the library writes its diagnostics to the debugger output
-                     "Ack read failed."
+         "Ack read failed."
 #endif
-                    }},
-        CommandCase{"", {"capture", "--seconds", "0.5", "--json"}, kTimedOut, {"\"keys\": \"\"", "\"kind\": \"timeout\""}, {}}));
+        }},
+    {"", {"capture", "--seconds", "0.5", "--json"}, kTimedOut, {"\"keys\": \"\"", "\"kind\": \"timeout\""}, {}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cli, CommandLine, ::testing::ValuesIn(kCommandLines));
 
 // ---- Dump ------------------------------------------------------------------
 
