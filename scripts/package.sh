@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Builds the release archives of the installable package:
+#
+#   scripts/package.sh [linux-x64|windows-x64|windows-arm64 ...]   (default: all three)
+#
+# For each target: a Release build without tests in build/release-<target>,
+# installed into build/release-<target>/stage/PTabletSettingsAPI-<version>-<target>
+# together with README.md, docs/API.md and the example hosts, then packed as
+# dist/PTabletSettingsAPI-<version>-<target>.tar.gz (Linux) or .zip (Windows)
+# with a .sha256 beside it. The version is the project's (top CMakeLists.txt).
+# Installs what is missing first (scripts/setup.sh, as root).
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+. "$root/scripts/env.sh"
+all_targets=(linux-x64 windows-x64 windows-arm64)
+if (($#)); then targets=("$@"); else targets=("${all_targets[@]}"); fi
+for target in "${targets[@]}"; do
+  [[ " ${all_targets[*]} " == *" $target "* ]] || { echo "unknown target $target (known: ${all_targets[*]})" >&2; exit 2; }
+done
+
+"$root/scripts/setup.sh"
+mkdir -p "$root/dist"
+
+for target in "${targets[@]}"; do
+  build=$root/build/release-$target
+  configure=(cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPTSA_BUILD_TESTS=OFF)
+  case $target in
+  windows-*) configure+=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/$target.cmake") ;;
+  esac
+  echo "==== $target: build in $build"
+  "${configure[@]}" >/dev/null
+  cmake --build "$build" -j2 >/dev/null
+
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+  name=PTabletSettingsAPI-$version-$target
+  stage=$build/stage/$name
+  rm -rf "$build/stage"
+  install=(cmake --install "$build" --prefix "$stage")
+  # The Linux files lose their symbols; a DLL keeps its symbols in the .pdb.
+  [[ $target == linux-* ]] && install+=(--strip)
+  "${install[@]}" >/dev/null
+  mkdir -p "$stage/docs" "$stage/examples"
+  cp "$root/README.md" "$stage/"
+  cp "$root/docs/API.md" "$stage/docs/"
+  for file in LICENSE LICENSE.md LICENSE.txt; do
+    [[ -f $root/$file ]] && cp "$root/$file" "$stage/"
+  done
+  cp -r "$root/examples/c_host" "$root/examples/cpp_host" "$stage/examples/"
+
+  if [[ $target == linux-* ]]; then
+    archive=$root/dist/$name.tar.gz
+    tar -C "$build/stage" --owner=0 --group=0 --numeric-owner -czf "$archive" "$name"
+  else
+    archive=$root/dist/$name.zip
+    rm -f "$archive"
+    (cd "$build/stage" && cmake -E tar cf "$archive" --format=zip "$name")
+  fi
+  (cd "$root/dist" && sha256sum "$(basename "$archive")" >"$(basename "$archive").sha256")
+  echo "$(basename "$archive"): $(stat -c %s "$archive") bytes"
+  (cd "$build/stage" && find "$name" -type f -o -type l | sort | sed 's/^/  /')
+done
