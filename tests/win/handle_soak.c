@@ -78,7 +78,7 @@ static long HandlesInSystemTable(void) {
     long count = -1;
     if (!query) return -1;
     while (status == kLengthMismatch && size <= (1u << 28)) {
-        HeapFree(GetProcessHeap(), 0, table);
+        if (table) HeapFree(GetProcessHeap(), 0, table);
         table = (struct HandleTable*)HeapAlloc(GetProcessHeap(), 0, size);
         if (!table) return -1;
         status = query(kExtendedHandleInformation, table, size, &needed);
