@@ -64,8 +64,12 @@ protected:
         ASSERT_TRUE(m_service->WaitForLine("ready", 10000)) << "the service did not report ready";
     }
 
+    // Runs ptsa-cli to its end; its outputs with Windows line ends as "\n".
     static Outcome Run(const std::vector<std::string>& arguments) {
-        return PevraNUV::test::RunProgram(PTSA_CLI_PATH, arguments, kRunLimitMs);
+        Outcome outcome = PevraNUV::test::RunProgram(PTSA_CLI_PATH, arguments, kRunLimitMs);
+        for (std::string* text : {&outcome.out, &outcome.err})
+            for (std::size_t cr; (cr = text->find("\r\n")) != std::string::npos;) text->erase(cr, 1);
+        return outcome;
     }
 
     // Runs ptsa-cli with --json, expects exit 0 and one JSON object.
