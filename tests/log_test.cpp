@@ -219,16 +219,15 @@ TEST_F(LogTest, ConcurrentWritersGiveWholeRecords) {
     EXPECT_EQ(next, std::vector<int>(kThreads, kRecords));
 }
 
-TEST_F(LogTest, LevelsSelectNothingTheDebuggerOrTheFile) {
-    const std::wstring besideLibrary = platform::LibraryFolder() + L"PTabletSettingsAPI.log";
+TEST_F(LogTest, LevelsSelectNothingTheDebuggerOrTheFileBesideTheLibrary) {
     ASSERT_FALSE(platform::LibraryFolder().empty());
+    const fs::path besideLibrary = fs::path(platform::LibraryFolder()) / "PTabletSettingsAPI.log";
     const struct {
         int level;
         bool enabled;
         std::wstring path;
-    } cases[] = {
-        {-1, false, L""}, {0, false, L""}, {3, false, L""}, {4, true, L""}, {5, true, besideLibrary}, {6, true, besideLibrary},
-    };
+    } cases[] = {{-1, false, L""}, {0, false, L""}, {3, false, L""},
+                 {4, true, L""},   {6, true, besideLibrary.wstring()}, {5, true, besideLibrary.wstring()}};
     for (const auto& c : cases) {
         SetLogFilePath(FileIn("stale.log").wstring());
         PevraNUV::ApplyLogLevel(c.level);
@@ -236,22 +235,17 @@ TEST_F(LogTest, LevelsSelectNothingTheDebuggerOrTheFile) {
         EXPECT_EQ(PevraNUV::g_logFilePath, c.path) << c.level;
     }
     EXPECT_FALSE(fs::exists(FileIn("stale.log")));
-}
 
-TEST_F(LogTest, LevelFiveWritesBesideTheLibrary) {
-    const fs::path file = fs::path(platform::LibraryFolder()) / "PTabletSettingsAPI.log";
-    const bool existed = fs::exists(file);
-    const std::uintmax_t sizeBefore = existed ? fs::file_size(file) : 0;
-    PevraNUV::ApplyLogLevel(5);
+    // At level 5, the records go to the file beside the library.
+    const bool existed = fs::exists(besideLibrary);
+    const std::uintmax_t sizeBefore = existed ? fs::file_size(besideLibrary) : 0;
     PevraNUV::Log(L"Key capture buffer too small.\r\n");
     PevraNUV::ApplyLogLevel(3);  // closes the file
-    std::string text;
-    {
-        std::ifstream in(file, std::ios::binary);
-        in.seekg(static_cast<std::streamoff>(sizeBefore));
-        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    if (!existed) fs::remove(file);
+    std::ifstream in(besideLibrary, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(sizeBefore));
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    in.close();
+    if (!existed) fs::remove(besideLibrary);
     std::smatch fields;
     ASSERT_TRUE(std::regex_match(text, fields, kRecord)) << text;
     EXPECT_EQ(fields[7].str(), "Key capture buffer too small.");
