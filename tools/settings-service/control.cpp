@@ -16,6 +16,8 @@ two backslashes between components; values are sent as written.
                     captured keystrokes and push them to every client
   raw TEXT          push TEXT as one whole message to every client, as
                     written (an empty TEXT pushes an empty message)
+  close-pushes      close the send-only pipe of every client; the request
+                    pipes stay open
   sleep MS          pause this command source for MS milliseconds
   wait-handshake [N]  pause this command source until N handshakes (default
                     1) have been answered since the service started
@@ -53,6 +55,7 @@ ControlLine ParseControlLine(std::string line) {
     if (word == "key") return Command{Command::Kind::Key, {}, FromUtf8(rest)};
     if (word == "raw") return Command{Command::Kind::Raw, {}, FromUtf8(rest)};
     if (word == "quit") return Command{Command::Kind::Quit};
+    if (word == "close-pushes") return Command{Command::Kind::ClosePushes};
     std::uint64_t count = 0;
     if (word == "sleep") {
         if (!ParseCount(rest, count) || count > 0xFFFFFFFFu) return LineError{"sleep needs a number of milliseconds"};

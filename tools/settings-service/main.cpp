@@ -67,6 +67,8 @@ Misbehaviour (reply faults apply to every request they fit, or only to the
   --die-in-handshake N  exit (status 0) right after the reply to the Nth
                         read request that follows a handshake (0: right after
                         the handshake reply)
+  --no-request-pipe     serve the send-only pipe alone: a client finds the
+                        service but cannot open its request pipe
   --push-rate HZ        push the pen battery status HZ times a second to every
                         client, from the first handshake on; it runs down by
                         one a push and starts again at 100 after 0
@@ -125,7 +127,7 @@ int Serve(const Options& options, Settings settings) {
     std::unique_ptr<Transport> transport = MakeTransport();
     CatchStopRequests();
     const std::string session = options.session.empty() ? CurrentSession() : options.session;
-    if (std::string error = transport->Listen(session); !error.empty()) {
+    if (std::string error = transport->Listen(session, !options.faults.noRequestPipe); !error.empty()) {
         std::cerr << "settings-service: " << error << '\n';
         return kExitCannotServe;
     }
@@ -207,6 +209,7 @@ int main(int argc, char** argv) {
     app.add_option("--close-after", faults.closeAfter, "close a request pipe after N replies")->check(CLI::NonNegativeNumber);
     app.add_option("--die-in-handshake", faults.dieInHandshake, "exit after the handshake and N read replies")
         ->check(CLI::NonNegativeNumber);
+    app.add_flag("--no-request-pipe", faults.noRequestPipe, "serve the send-only pipe alone");
     CLI::Option* rate = app.add_option("--push-rate", faults.pushRate, "push the battery status HZ times a second")
                             ->check(CLI::Range(0.001, 1e6));
     app.add_option("--push-count", faults.pushCount, "stop the pushes after N")->needs(rate);

@@ -163,6 +163,16 @@ void Service::Execute(const Command& command) {
             std::cerr << "settings-service: not recording keystrokes; \"key\" ignored\n";
         }
         break;
+    case Command::Kind::ClosePushes:
+        for (auto it = m_connections.begin(); it != m_connections.end();) {
+            if (it->second.pipe != Pipe::SendOnly) {
+                ++it;
+                continue;
+            }
+            m_transport.Close(it->first);
+            it = m_connections.erase(it);
+        }
+        break;
     case Command::Kind::Quit:
         m_exitCode = 0;
         break;

@@ -22,7 +22,7 @@ using Clock = std::chrono::steady_clock;
 
 // One line of the control channel.
 struct Command {
-    enum class Kind { Push, Key, Set, Raw, Quit };
+    enum class Kind { Push, Key, Set, Raw, ClosePushes, Quit };
     Kind kind = Kind::Quit;
     Text key;
     Text value;  // the value, the keystroke text, or the raw message

@@ -33,9 +33,10 @@ class Transport {
 public:
     virtual ~Transport() = default;
 
-    // Creates both pipes of `session` and listens; the send-only pipe comes
-    // last, so a client that finds it finds both. An error text or empty.
-    virtual std::string Listen(const std::string& session) = 0;
+    // Creates both pipes of `session` (or the send-only pipe alone) and
+    // listens; the send-only pipe comes last, so a client that finds it
+    // finds both. An error text or empty.
+    virtual std::string Listen(const std::string& session, bool withRequestPipe) = 0;
 
     // The next event, waiting at most `timeoutMs` (negative: no limit).
     virtual TransportEvent Wait(int timeoutMs) = 0;
