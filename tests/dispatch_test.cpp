@@ -109,7 +109,8 @@ INSTANTIATE_TEST_SUITE_P(
                {{75, uR"([{"A":"B"},{"C":"B"}])", "runAppOptions(88:B)"},
                 {75, uR"([{"1":"Paint"},{"2":"C:\\Apps\\calc.exe"}])",
                  R"(runAppOptions(88:B,88:C:\\Apps\\calc.exe,88:Paint))"},
-                {75, u"[{\"x\":\"" + kLongPath + u"\"}]", "runAppOptions(88:B,88:C:\\\\Apps\\\\calc.exe,88:Paint,88:" + kCutPath + ")"},
+                {75, u"[{\"x\":\"" + kLongPath + u"\"}]",
+                 "runAppOptions(88:B,88:C:\\\\Apps\\\\calc.exe,88:Paint,88:" + kCutPath + ")"},
                 {75, u"[{\"y\":\"" + kLongPath + u"q\"}]",
                  "runAppOptions(88:B,88:C:\\\\Apps\\\\calc.exe,88:Paint,88:" + kCutPath + ",88:" + kCutPath + ")"}}},
         Script{"zoom extremes are read",
@@ -141,10 +142,13 @@ INSTANTIATE_TEST_SUITE_P(ReadFailures, DispatchScript, ::testing::ValuesIn(ReadF
 // stored: the map held before stays whole.
 std::vector<Script> ZoomForms() {
     std::vector<Script> scripts;
-    for (const std::u16string accepted : {u"{1,2,3,4}", u"1,2,3,4", u"{1,,2,3,4}", u"{1, 2, 3, 4}", u"}1{2}3,4{", u"{1,2,3,4abc}"})
+    for (const std::u16string accepted :
+         {u"{1,2,3,4}", u"1,2,3,4", u"{1,,2,3,4}", u"{1, 2, 3, 4}", u"}1{2}3,4{", u"{1,2,3,4abc}"})
         scripts.push_back({"accepted", {{kZoom, u"{9,9,9,9}", "zoom(9,9,9,9)"}, {kZoom, accepted, "zoom(1,2,3,4)"}}});
-    for (const std::u16string refused : {u"{1,2,3}", u"{1,2,3,4,5}", u"", u"{}", u"{1,2,3, }", u"{1,2,3,2147483648}", u"{1 2 3 4}"})
-        scripts.push_back({"refused", {{kZoom, u"{9,9,9,9}", "zoom(9,9,9,9)"}, {kZoom, refused, ""}, {kZoom, u"{9,9,9,9}", ""}}});
+    for (const std::u16string refused :
+         {u"{1,2,3}", u"{1,2,3,4,5}", u"", u"{}", u"{1,2,3, }", u"{1,2,3,2147483648}", u"{1 2 3 4}"})
+        scripts.push_back(
+            {"refused", {{kZoom, u"{9,9,9,9}", "zoom(9,9,9,9)"}, {kZoom, refused, ""}, {kZoom, u"{9,9,9,9}", ""}}});
     return scripts;
 }
 
@@ -279,7 +283,8 @@ TEST_F(DispatchTest, CachedOnlyValuesKeepTheLastGoodOne) {
 }
 
 TEST_F(DispatchTest, CapturedKeystrokesAreKeptWhole) {
-    for (const std::u16string& keys : {std::u16string(u"abc"), std::u16string(), std::u16string(u"ctrl+\"\\"), std::u16string(3000, u'q')}) {
+    for (const std::u16string& keys :
+         {std::u16string(u"abc"), std::u16string(), std::u16string(u"ctrl+\"\\"), std::u16string(3000, u'q')}) {
         Dispatch(74, keys);
         EXPECT_EQ(client->m_capturedKeys, keys);
     }

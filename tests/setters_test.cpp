@@ -60,8 +60,10 @@ INSTANTIATE_TEST_SUITE_P(
                    [] { PevraNUV_SetEraserSinglePress(&kKeystrokes); },
                    {uR"({"ComponentsDriver\\BTButtonHandler\\ButtonBTEraserEnd\\ButtonSingle\\ButtonFunction":"8"})",
                     uR"({"GetVal":"ComponentsDriver\\BTButtonHandler\\ButtonBTEraserEnd\\ButtonSingle\\ButtonFunction"})",
-                    uR"({"ComponentsDriver\\BTButtonHandler\\ButtonBTEraserEnd\\ButtonSingle\\ButtonFunctionKeystrokes":"a"})",
-                    uR"({"GetVal":"ComponentsDriver\\BTButtonHandler\\ButtonBTEraserEnd\\ButtonSingle\\ButtonFunctionName"})"}},
+                    uR"({"ComponentsDriver\\BTButtonHandler\\ButtonBTEraserEnd\\ButtonSingle\\)"
+                    uR"(ButtonFunctionKeystrokes":"a"})",
+                    uR"({"GetVal":"ComponentsDriver\\BTButtonHandler\\ButtonBTEraserEnd\\ButtonSingle\\)"
+                    uR"(ButtonFunctionName"})"}},
         SetterCase{"an application: its path written and read back", [] { PevraNUV_SetBottomSinglePress(&kPaint); },
                    {Write(24, u"23"), Read(24), Write(25, uR"(C:\Apps\paint.exe)"), Read(25)}},
         SetterCase{"a wedge outside the ten",

@@ -151,7 +151,8 @@ const std::vector<CommandCase> kCommandLines = {
     {nullptr, {"capture", "--seconds", "5"}, kNoService, {}, {kNotRunning}},
     {nullptr, {"set", "tilt", "7", "--json"}, kNoService, {"\"kind\": \"no-service\""}, {}},
     // Help, with the exit codes, for every command.
-    {nullptr, {"--help"}, kOk, {"Usage: ptsa-cli", "\n  2    a bad argument", "\n  3    " + kNotRunning, "\n  4    time-out"}, {}},
+    {nullptr, {"--help"}, kOk,
+        {"Usage: ptsa-cli", "\n  2    a bad argument", "\n  3    " + kNotRunning, "\n  4    time-out"}, {}},
     {nullptr, {"dump", "--help"}, kOk, {"Usage: ptsa-cli dump", "\n  4    time-out"}, {}},
     {nullptr, {"watch", "--help"}, kOk, {"Usage: ptsa-cli watch", "\n  4    time-out"}, {}},
     {nullptr, {"capture", "--help"}, kOk, {"Usage: ptsa-cli capture", "\n  4    time-out"}, {}},
@@ -227,7 +228,8 @@ TEST_F(Cli, DumpJsonHoldsEveryReportedSetting) {
     const Json dump = RunJson({"dump"});
     const std::pair<const char*, Json> expected[] = {
         {"/versions", {{"service", "3.1.0"}, {"hidRouter", "2.4.7"}}},
-        {"/pens", {{{"serialNumber", "QRE-0012345"}, {"penId", "PEN-7F3A21"}, {"btId", "BT-00A1B2C3"}, {"batteryStatus", 85}}}},
+        {"/pens",
+         {{{"serialNumber", "QRE-0012345"}, {"penId", "PEN-7F3A21"}, {"btId", "BT-00A1B2C3"}, {"batteryStatus", 85}}}},
         {"/eraserDouble", {{"function", 23}, {"text", R"(C:\Windows\System32\notepad.exe)"}}},
         {"/topSwitch", {{"function", 2}, {"text", ""}, {"hoverClick", 1}}},
         {"/bottomSwitch/hoverClick", 0},
@@ -301,7 +303,8 @@ TEST_F(Cli, SetReportsTheValueTheServiceHoldsFromThenOn) {
         EXPECT_EQ(result["result"], "changed") << result.dump();
         const Json& reported = result["reported"];
         if (change.reported.is_object()) {
-            for (const auto& [field, wanted] : change.reported.items()) EXPECT_EQ(At(reported, "/" + field), wanted) << field;
+            for (const auto& [field, wanted] : change.reported.items())
+                EXPECT_EQ(At(reported, "/" + field), wanted) << field;
         } else {
             EXPECT_EQ(reported, change.reported);
         }
@@ -341,7 +344,8 @@ TEST_F(Cli, WatchPrintsEachChangeWithItsTime) {
         const std::vector<std::string> lines = Lines(outcome.out);
         ASSERT_EQ(lines.size(), 2u) << outcome.out;
         if (!json) {
-            EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(\d\d:\d\d:\d\d\.\d{3}  Tilt sensitivity +42)"))) << lines[0];
+            const std::regex tilt(R"(\d\d:\d\d:\d\d\.\d{3}  Tilt sensitivity +42)");
+            EXPECT_TRUE(std::regex_match(lines[0], tilt)) << lines[0];
             continue;
         }
         const Json tilt = Parse(lines[0]), wedge = Parse(lines[1]);

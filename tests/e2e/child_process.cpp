@@ -111,7 +111,8 @@ void ChildProcess::WriteLine(const std::string& line) {
 bool ChildProcess::Interrupt() { return false; }
 
 bool ChildProcess::Reap(int milliseconds) {
-    if (!m_state->reaped && WaitForSingleObject(m_state->process.hProcess, static_cast<DWORD>(milliseconds)) == WAIT_OBJECT_0) {
+    const DWORD limit = static_cast<DWORD>(milliseconds);
+    if (!m_state->reaped && WaitForSingleObject(m_state->process.hProcess, limit) == WAIT_OBJECT_0) {
         DWORD code = 0;
         GetExitCodeProcess(m_state->process.hProcess, &code);
         m_outcome.exitCode = static_cast<int>(code);

@@ -73,7 +73,9 @@ TEST(Stress, TheCheckAcceptsOnlyWholeBatchesInCallOrder) {
     // The two callers' batches taken in turn, then their fixed batches.
     const auto inTurn = [&b](const Caller& first) {
         std::vector<std::u16string> messages;
-        const auto append = [&](const PevraNUV::Batch& batch) { messages.insert(messages.end(), batch.begin(), batch.end()); };
+        const auto append = [&](const PevraNUV::Batch& batch) {
+            messages.insert(messages.end(), batch.begin(), batch.end());
+        };
         for (std::size_t i = 0; i < std::max(first.batches.size(), b.batches.size()); ++i) {
             if (i < first.batches.size()) append(first.batches[i]);
             if (i < b.batches.size()) append(b.batches[i]);
