@@ -111,7 +111,9 @@ TEST_P(ButtonSetter, TheCodeDecidesWhetherAndWhereTheTextGoes) {
         {Record(INT32_MIN), {Write(base, u"-2147483648"), Read(base)}},
         {Record(INT32_MAX, u"x"), {Write(base, u"2147483647"), Read(base)}},
         {Record(8), {Write(base, u"8"), Read(base), Write(base + 3, u""), Read(base + 2)}},
-        {Record(8, u"ctrl+\"q\"\\"), {Write(base, u"8"), Read(base), Write(base + 3, u"ctrl+\"q\"\\"), Read(base + 2)}},
+        // The text verbatim: nothing is escaped.
+        {Record(8, u"ctrl+\"q\"\\\n\u00e9"),
+         {Write(base, u"8"), Read(base), Write(base + 3, u"ctrl+\"q\"\\\n\u00e9"), Read(base + 2)}},
         {Record(23, u"a.exe"), {Write(base, u"23"), Read(base), Write(base + 1, u"a.exe"), Read(base + 1)}},
     };
     for (const auto& [record, batch] : cases) {
