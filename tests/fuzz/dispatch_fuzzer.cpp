@@ -78,10 +78,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 1) return 0;
     const auto& entry = PevraNUV::HandlerTable[data[0] % PevraNUV::HandlerTable.size()];
     client->DispatchValue(entry.first, PevraNUV::fuzz::Units(data + 1, size - 1));
-    // Option lists only grow: start again now and then so that inputs stay fast.
-    if (client->m_runAppOptions.size() + client->m_topButtonSingleOptions.size() > 4096) {
-        client->m_runAppOptions.clear();
-        client->m_topButtonSingleOptions.clear();
-    }
+    // Option lists only grow, and each report hands over the whole list:
+    // start them again now and then so that inputs stay fast.
+    if (client->m_runAppOptions.size() > 64) client->m_runAppOptions.clear();
+    for (auto* list : {&client->m_topButtonSingleOptions, &client->m_topButtonDoubleOptions,
+                       &client->m_topButtonLongOptions, &client->m_sideSwitchOptions, &client->m_radialWedgeOptions})
+        if (list->size() > 64) list->clear();
     return 0;
 }
