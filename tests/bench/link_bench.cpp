@@ -13,6 +13,7 @@
 
 #include "PTabletSettingsAPI.h"
 #include "child_process.h"
+#include "posix_session.h"
 #include "client/messages.h"
 #include "client/settings_client.h"
 #include "raw_client.h"
@@ -22,8 +23,6 @@
 
 #ifndef _WIN32
 #include <malloc.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #endif
 
 using Clock = std::chrono::steady_clock;
@@ -211,14 +210,7 @@ void MeasureClientMemory(const char* servicePath) {
 }  // namespace
 
 int main(int argc, char** argv) {
-#ifndef _WIN32
-    if (setsid() < 0 && fork() != 0) {  // a session of its own, for its own pipes
-        int status = 0;
-        wait(&status);
-        return 0;
-    }
-    setsid();
-#endif
+    if (!PevraNUV::test::EnterOwnPosixSession()) return 1;  // a session of its own, for its own pipes
     PevraNUV_Shutdown();  // a client named after this session's pipes
     const int rounds = argc > 1 ? std::atoi(argv[1]) : 200;
     const int pushes = argc > 2 ? std::atoi(argv[2]) : 20000;

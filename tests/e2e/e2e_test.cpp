@@ -32,6 +32,10 @@ protected:
         Journal::Instance().Clear();
         m_logPath = ::testing::TempDir() + "ptsa_e2e_" + std::to_string(PevraNUV::platform::CurrentProcessId()) + ".log";
         std::remove(m_logPath.c_str());
+        LogToFile();
+    }
+    // The library's log into m_logPath; Shutdown turns it off.
+    void LogToFile() {
         PevraNUV::SetLogFilePath(std::wstring(m_logPath.begin(), m_logPath.end()));
         PevraNUV::g_logEnabled = true;
     }
@@ -221,18 +225,63 @@ INSTANTIATE_TEST_SUITE_P(
               false},
         Fault{"RequestPipeClosed", {"--close-after", "2"}, false, "Ack read failed.", false},
         Fault{"OddByteCount", {"--odd-bytes"}, false, nullptr, true},
-        Fault{"RepliesInPieces", {"--long-reply", "3000"}, false, nullptr, true}),
+        Fault{"RepliesInPieces", {"--long-reply", "3000"}, false, nullptr, true},
+        Fault{"OneMiBReply", {"--long-reply", "524288", "--only-request", "3"}, false, nullptr, true}),
     [](const ::testing::TestParamInfo<Fault>& info) { return std::string(info.param.name); });
 
-TEST_F(EndToEnd, ServiceDyingInTheHandshakeEndsTheThread) {
-    auto service = StartService({"--die-in-handshake", "5"});
+TEST_F(EndToEnd, ConnectFindsTheSendOnlyPipeButNoRequestPipe) {
+    auto service = StartService({"--no-request-pipe"});
+    EXPECT_EQ(PevraNUV_Connect(0), 1);
+    EXPECT_NE(Log().find(" -- Couldn't find Service.\r\n"), std::string::npos) << Log();
+    EXPECT_FALSE(PevraNUV::CurrentClient().HasSyncThread());
+}
+
+TEST_F(EndToEnd, ServiceDyingInOrAfterTheHandshakeEndsTheThread) {
+    for (const bool inHandshake : {true, false}) {
+        SCOPED_TRACE(inHandshake ? "dies in the handshake" : "dies between exchanges");
+        const std::size_t logged = Log().size();
+        auto service = StartService(inHandshake ? std::vector<std::string>{"--die-in-handshake", "5"}
+                                                : std::vector<std::string>{});
+        ConnectWithCallbacks();
+        if (!inHandshake) {
+            ASSERT_TRUE(WaitForHandshake());
+            service->Stop();
+            PevraNUV_SetTiltSensitivity(5);
+        }
+        EXPECT_TRUE(SyncThreadEnds());
+        // Whichever pipe notices first: the push pipe or the pending exchange.
+        const std::string log = Log().substr(logged);
+        EXPECT_TRUE(log.find(" -- SyncThread read failed.\r\n") != std::string::npos ||
+                    log.find(" -- Ack read failed.\r\n") != std::string::npos)
+            << log;
+        PevraNUV_Shutdown();
+        LogToFile();
+    }
+}
+
+TEST_F(EndToEnd, ClosingOnlyThePushPipeEndsTheThread) {
+    auto service = StartService({"--stdin-control"});
     ConnectWithCallbacks();
+    ASSERT_TRUE(WaitForHandshake());
+    service->WriteLine("close-pushes");
     EXPECT_TRUE(SyncThreadEnds());
-    // Whichever pipe notices first: the push pipe or the pending exchange.
-    const std::string log = Log();
-    EXPECT_TRUE(log.find(" -- SyncThread read failed.\r\n") != std::string::npos ||
-                log.find(" -- Ack read failed.\r\n") != std::string::npos)
-        << log;
+    EXPECT_NE(Log().find(" -- SyncThread read failed.\r\n"), std::string::npos) << Log();
+}
+
+TEST_F(EndToEnd, AfterTheServiceRestartsShutdownRegisterAndConnectAgain) {
+    auto service = StartService();
+    ConnectWithCallbacks();
+    ASSERT_TRUE(WaitForHandshake());
+    service->Stop();
+    EXPECT_TRUE(SyncThreadEnds());
+    EXPECT_EQ(PevraNUV_Connect(0), 0) << "the ended link still counts as connected: no reconnection";
+    service = StartService();
+    PevraNUV_Shutdown();
+    Journal::Instance().Clear();
+    ConnectWithCallbacks();
+    ASSERT_TRUE(WaitForHandshake()) << "no handshake from the restarted service";
+    PevraNUV_SetTiltSensitivity(44);
+    EXPECT_TRUE(WaitToHear("tilt(44)"));
 }
 
 TEST_F(EndToEnd, PushesArriveWholeAndThoseThatCannotBeUsedAreDropped) {
@@ -245,6 +294,7 @@ TEST_F(EndToEnd, PushesArriveWholeAndThoseThatCannotBeUsedAreDropped) {
     ASSERT_GT(list.size(), 1024u);  // several 1024-byte pieces in UTF-16
     service->WriteLine("push TopButtonSingleOptionsList " + list + "]");
     for (const char* push : {"raw :", "raw x", "raw ", "raw {\"a\":", "raw no colon at all"}) service->WriteLine(push);
+    service->WriteLine(R"(push ComponentsDriver\ServiceVersion )" + std::string(512 * 1024, '7'));  // 1 MiB
     const std::string tilt = R"(ComponentsDriver\PenHandler\PenTransducer\TiltSensitivity )";
     service->WriteLine("push " + tilt + "abc");
     service->WriteLine("push " + tilt + "99999999999");
@@ -252,6 +302,7 @@ TEST_F(EndToEnd, PushesArriveWholeAndThoseThatCannotBeUsedAreDropped) {
     ASSERT_TRUE(WaitToHear("tilt(13)")) << "the link did not survive the pushes";
     const std::string heard = Heard(Journal::Instance().Calls());
     EXPECT_NE(heard.find(",1000,"), std::string::npos) << heard;
+    EXPECT_EQ(heard.find("versions("), std::string::npos) << "a version over 15 units silences OnVersions";
     EXPECT_NE(heard.find(",1079)\ntilt(13)"), std::string::npos) << "the end of the long push, then the tilt: " << heard;
     EXPECT_EQ(heard.find("tilt(") , heard.rfind("tilt(")) << "an unreadable value reached the host";
     EXPECT_EQ(Log(), "");
