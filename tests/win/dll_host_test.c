@@ -14,6 +14,7 @@
 #include <wchar.h>
 
 #include "PTabletSettingsAPI.h"
+#include "check.h"
 
 /* The export table as hosts rely on it: ordinals follow the names'
  * alphabetical order. */
@@ -45,17 +46,6 @@ typedef void (*ShutdownFn)(void);
 typedef void (*SetLogLevelFn)(int level);
 typedef void (*RegisterCallbacksFn)(const PevraNUV_Callbacks* callbacks, void* context);
 
-static int g_failures;
-
-static void Check(int ok, const char* format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    printf("%s ", ok ? "ok  " : "FAIL");
-    vprintf(format, arguments);
-    printf("\n");
-    va_end(arguments);
-    if (!ok) ++g_failures;
-}
 
 /* ---- The registration reports --------------------------------------- */
 

@@ -22,18 +22,8 @@
 #include <wchar.h>
 
 #include "PTabletSettingsAPI.h"
+#include "check.h"
 
-static int g_failures;
-
-static void Check(int ok, const char* format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    printf("%s ", ok ? "ok  " : "FAIL");
-    vprintf(format, arguments);
-    printf("\n");
-    va_end(arguments);
-    if (!ok) ++g_failures;
-}
 
 /* ---- What the process holds ------------------------------------------ */
 
