@@ -139,13 +139,13 @@ std::int64_t SettingsClient::SendNextMessage(platform::Handle exchangeEvent) {
         // time is cancelled and awaited before they are released.
         platform::Transfer transfer(m_pipe.load(), exchangeEvent);
         transfer.StartWrite(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
-        if (platform::WaitForOne(exchangeEvent, kExchangeTimeoutMs) != platform::WaitResult::Signalled) return -1;
+        if (transfer.Await(kExchangeTimeoutMs) != platform::WaitResult::Signalled) return -1;
         transfer.Fetch();  // the write's own result is not examined
         for (;;) {
             platform::ResetEvent(exchangeEvent);
             transfer.StartRead(buffer, kPieceBytes);
             platform::IoResult piece;
-            if (platform::WaitForOne(exchangeEvent, kExchangeTimeoutMs) == platform::WaitResult::Signalled)
+            if (transfer.Await(kExchangeTimeoutMs) == platform::WaitResult::Signalled)
                 piece = transfer.Fetch();
             if (IsPieceError(piece)) {
                 Log(kLogAckReadFailed);

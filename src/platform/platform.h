@@ -111,6 +111,11 @@ public:
     // is seen through the event and fetched with Fetch().
     void StartRead(void* buffer, std::uint32_t bytes);
     void StartWrite(const void* data, std::uint32_t bytes);
+    // Waits up to milliseconds for the operation to complete: Signalled when
+    // it has (its event is then set), as WaitForOne on the event would be.
+    // For an event that only this transfer sets: on POSIX a read sleeps in
+    // the receive itself, so a SetEvent from elsewhere does not end it.
+    WaitResult Await(std::uint32_t milliseconds);
     // The operation's result, without waiting.
     IoResult Fetch();
     // Cancels a pending operation and waits until it has completed.

@@ -50,6 +50,7 @@ public:
     const bool readsAtOnce;
     std::vector<unsigned char> record;  // the message being handed out
     std::size_t offset = 0;             // how much of it was handed out
+    std::uint32_t receiveTimeoutMs = kInfinite;  // SO_RCVTIMEO as last set (none)
     bool HasPieces() const { return offset < record.size(); }
 };
 

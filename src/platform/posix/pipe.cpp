@@ -177,7 +177,21 @@ public:
             HandOutPiece(transfer, *pipe);
             return true;
         }
-        return TryReceive(transfer, *pipe);
+        // The record's full length first, so that it is never truncated.
+        return Receive(transfer, *pipe, ::recv(pipe->fd, nullptr, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT));
+    }
+
+    // Waits for a read's record in the receive itself: one system call
+    // sleeps and learns the record's length, where poll and a peek would
+    // take two.
+    static WaitResult AwaitRecord(Transfer& transfer, PipeObject& pipe, std::uint32_t milliseconds) {
+        if (!SetReceiveTimeout(pipe, milliseconds)) return WaitForOne(Event(transfer), milliseconds);
+        ssize_t length;
+        do {
+            length = ::recv(pipe.fd, nullptr, 0, MSG_PEEK | MSG_TRUNC);
+        } while (length < 0 && errno == EINTR);
+        if (Receive(transfer, pipe, length)) return WaitResult::Signalled;
+        return WaitResult::TimedOut;  // EAGAIN: the limit passed
     }
 
     static IoResult Failure(std::uint32_t error) {
@@ -202,9 +216,8 @@ private:
         return true;
     }
 
-    static bool TryReceive(Transfer& transfer, PipeObject& pipe) {
-        // The record's full length first, so that it is never truncated.
-        ssize_t length = ::recv(pipe.fd, nullptr, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
+    // Reads the record whose length a peek returned (or the peek's failure).
+    static bool Receive(Transfer& transfer, PipeObject& pipe, ssize_t length) {
         if (length < 0) {
             if (errno == EAGAIN || errno == EINTR) return false;
             Complete(transfer, Failure(posix::kErrorBrokenPipe));
@@ -231,6 +244,19 @@ private:
         pipe.record.resize(static_cast<std::size_t>(got));
         pipe.offset = 0;
         HandOutPiece(transfer, pipe);
+        return true;
+    }
+
+    // The blocking receive's time limit, set only when it changes.
+    static bool SetReceiveTimeout(PipeObject& pipe, std::uint32_t milliseconds) {
+        if (pipe.receiveTimeoutMs == milliseconds) return true;
+        timeval limit{};
+        if (milliseconds != kInfinite) {
+            limit.tv_sec = milliseconds / 1000;
+            limit.tv_usec = static_cast<suseconds_t>(milliseconds % 1000) * 1000;
+        }
+        if (::setsockopt(pipe.fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) return false;
+        pipe.receiveTimeoutMs = milliseconds;
         return true;
     }
 
@@ -294,6 +320,15 @@ void Transfer::StartWrite(const void* data, std::uint32_t bytes) {
     state.data = static_cast<const unsigned char*>(data);
     state.size = bytes;
     Arm(*this, true);
+}
+
+WaitResult Transfer::Await(std::uint32_t milliseconds) {
+    if (!m_pending) return WaitResult::Signalled;
+    PipeObject* pipe = AsPipe(m_pipe);
+    if (pipe && milliseconds != 0 && TransferDriver::State(*this).kind == Kind::Read && !pipe->HasPieces())
+        return TransferDriver::AwaitRecord(*this, *pipe, milliseconds);
+    // A write that waits for room.
+    return WaitForOne(m_event, milliseconds);
 }
 
 IoResult Transfer::Fetch() {

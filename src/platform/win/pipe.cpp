@@ -73,6 +73,8 @@ void Transfer::StartWrite(const void* data, std::uint32_t bytes) {
     });
 }
 
+WaitResult Transfer::Await(std::uint32_t milliseconds) { return WaitForOne(m_event, milliseconds); }
+
 IoResult Transfer::Fetch() {
     IoResult result;
     Record& record = RecordOf(m_record);
