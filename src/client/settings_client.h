@@ -49,10 +49,10 @@ public:
 
     // The sync thread's routine, given the client; and one exchange on the
     // request pipe: the number of messages still waiting, or -1 on failure.
-    // The exchange completes on exchangeEvent when one is given (the sync
-    // thread reuses one for all its exchanges), else on an event of its own.
+    // The exchange completes on exchangeEvent, which the sync thread reuses
+    // for all its exchanges.
     static std::uint32_t SyncThread(void* client);
-    std::int64_t SendNextMessage(platform::Handle exchangeEvent = platform::kInvalidHandle);
+    std::int64_t SendNextMessage(platform::Handle exchangeEvent);
 
     // Hands a received value to the handler of its key.
     void DispatchValue(const std::u16string& key, const std::u16string& value);

@@ -125,12 +125,8 @@ std::int64_t SettingsClient::SendNextMessage(platform::Handle exchangeEvent) {
     });
     if (request.empty()) return waiting;
 
-    platform::UniqueHandle ownEvent;
-    if (exchangeEvent == platform::kInvalidHandle) {
-        ownEvent.reset(platform::CreateManualResetEvent());
-        exchangeEvent = ownEvent.get();
-    }
-    if (exchangeEvent == platform::kInvalidHandle || !platform::ResetEvent(exchangeEvent)) return -1;
+    // An event that could not be created fails here.
+    if (!platform::ResetEvent(exchangeEvent)) return -1;
     const std::vector<unsigned char> bytes = EncodeMessage(request);
     std::u16string reply;
     unsigned char buffer[kPieceBytes];
