@@ -323,9 +323,11 @@ void Transfer::StartWrite(const void* data, std::uint32_t bytes) {
 }
 
 WaitResult Transfer::Await(std::uint32_t milliseconds) {
+    // A read with pieces left, like any transfer that completed as it
+    // started, is no longer pending.
     if (!m_pending) return WaitResult::Signalled;
     PipeObject* pipe = AsPipe(m_pipe);
-    if (pipe && milliseconds != 0 && TransferDriver::State(*this).kind == Kind::Read && !pipe->HasPieces())
+    if (pipe && milliseconds != 0 && TransferDriver::State(*this).kind == Kind::Read)
         return TransferDriver::AwaitRecord(*this, *pipe, milliseconds);
     // A write that waits for room.
     return WaitForOne(m_event, milliseconds);
