@@ -66,9 +66,17 @@ typedef struct PevraNUV_PenInfo {
     int32_t batteryStatus;          /* last battery status of this pen */
 } PevraNUV_PenInfo;
 
+/* The function codes that carry a text in PevraNUV_ButtonFunction. Every
+ * other code is the service's own number for a function and carries none. */
+enum {
+    PevraNUV_FunctionKeystrokes = 8,     /* text: the keystroke definition */
+    PevraNUV_FunctionRunApplication = 23 /* text: the application's path */
+};
+
 /* The function of a button, a radial-menu wedge or an option (1028 bytes).
- * text is the keystroke definition (function 8) or the application path
- * (function 23); it is empty for every other function. */
+ * text is the keystroke definition (PevraNUV_FunctionKeystrokes) or the
+ * application path (PevraNUV_FunctionRunApplication); it is empty for every
+ * other function. */
 typedef struct PevraNUV_ButtonFunction {
     int32_t function;
     PevraNUV_Char text[512]; /* at most 511 units and a terminating zero */
@@ -113,7 +121,10 @@ typedef struct PevraNUV_Callbacks {
     void (*OnTiltSensitivity)(void* context, int32_t value);
     /* 10: the slaved display zoom map changed. */
     void (*OnSlavedDisplayZoom)(void* context, PevraNUV_ZoomMap zoom);
-    /* 11-16: an option list arrived; the whole list, ascending, count records. */
+    /* 11-16: an option list arrived; the whole list, ascending, count records.
+     * Slot 11 lists the applications offered to run: each entry carries the
+     * list's own code 88 and the text to show; to assign one, set
+     * PevraNUV_FunctionRunApplication with that text. */
     void (*OnRunAppOptions)(void* context, const PevraNUV_ButtonFunction* options, size_t count);
     void (*OnTopButtonSingleOptions)(void* context, const PevraNUV_ButtonFunction* options, size_t count);
     void (*OnTopButtonDoubleOptions)(void* context, const PevraNUV_ButtonFunction* options, size_t count);
@@ -151,8 +162,9 @@ PEVRANUV_API void PevraNUV_SetLogLevel(int level);
  * A null table is ignored. */
 PEVRANUV_API void PevraNUV_RegisterCallbacks(const PevraNUV_Callbacks* callbacks, void* context);
 
-/* Assign a function to a button. The text is sent only with function 8
- * (keystrokes) or 23 (application path), up to its first zero unit. Changes
+/* Assign a function to a button. The text is sent only with
+ * PevraNUV_FunctionKeystrokes or PevraNUV_FunctionRunApplication, up to its
+ * first zero unit. Changes
  * are queued; the service's answer arrives through the callbacks. */
 PEVRANUV_API void PevraNUV_SetEraserSinglePress(const PevraNUV_ButtonFunction* record);
 PEVRANUV_API void PevraNUV_SetEraserDoublePress(const PevraNUV_ButtonFunction* record);

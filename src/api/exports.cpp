@@ -2,11 +2,11 @@
 // client, the setters and key capture. No exception crosses this boundary.
 #include "PTabletSettingsAPI.h"
 
+#include <memory>
+
 #include "api/library.h"
-#include "dispatch/registry.h"
+#include "client/key_capture.h"
 #include "log/log.h"
-#include "settings/catalogue.h"
-#include "settings/key_capture.h"
 #include "settings/setters.h"
 
 using namespace PevraNUV;
@@ -22,6 +22,12 @@ void Contained(Body body) noexcept {
     }
 }
 
+// Queues a setter's batch whole on the current client.
+void Queue(const Batch& batch) {
+    SettingsClient& client = CurrentClient();
+    client.RunSerialized([&] { client.EnqueueMessages(batch); });
+}
+
 }  // namespace
 
 extern "C" {
@@ -34,68 +40,63 @@ int PevraNUV_Connect(int timeout) {
 
 void PevraNUV_Shutdown(void) {
     Contained([] {
+        auto fresh = std::make_unique<SettingsClient>();
         SettingsClient* old = g_client.load();
-        SettingsClient* fresh = SettingsClient::Create();
         // Stop the old link before the fresh client is published: a callback
         // still running on the old sync thread then reaches the old client,
-        // which goes, and never leaves a registration in the fresh one.
+        // which goes, and never leaves a registration in the fresh one. When
+        // this returns the old sync thread has ended.
         old->StopSyncThread();
-        g_client.store(fresh);
+        g_client.store(fresh.release());
         ApplyLogLevel(kDefaultLogLevel);
-        SettingsClient::Destroy(old);
+        delete old;
     });
 }
 
 void PevraNUV_SetLogLevel(int level) {
-    Contained([&] {
-        SettingsClient& client = CurrentClient();
-        client.RunSerialized([&] {
-            client.m_logLevel = level;
-            ApplyLogLevel(level);
-        });
-    });
+    Contained([&] { ApplyLogLevel(level); });
 }
 
 void PevraNUV_RegisterCallbacks(const PevraNUV_Callbacks* callbacks, void* context) {
     Contained([&] {
         SettingsClient& client = CurrentClient();
-        client.RunSerialized([&] { RegisterHost(client, callbacks, context); });
+        client.RunSerialized([&] { client.m_hosts.Register(callbacks, context); });
     });
 }
 
-#define PEVRANUV_BUTTON_SETTER(name, baseId) \
+#define PEVRANUV_BUTTON_SETTER(name, function) \
     void name(const PevraNUV_ButtonFunction* record) { \
-        Contained([&] { SetButtonFunction(*record, baseId); }); \
+        Contained([&] { Queue(ComposeButtonFunction(*record, SettingId::function)); }); \
     }
-PEVRANUV_BUTTON_SETTER(PevraNUV_SetEraserSinglePress, kEraserSingleId)
-PEVRANUV_BUTTON_SETTER(PevraNUV_SetEraserDoublePress, kEraserDoubleId)
-PEVRANUV_BUTTON_SETTER(PevraNUV_SetEraserLongPress, kEraserLongId)
-PEVRANUV_BUTTON_SETTER(PevraNUV_SetTopSinglePress, kTopSwitchId)
-PEVRANUV_BUTTON_SETTER(PevraNUV_SetBottomSinglePress, kBottomSwitchId)
+PEVRANUV_BUTTON_SETTER(PevraNUV_SetEraserSinglePress, EraserSingleFunction)
+PEVRANUV_BUTTON_SETTER(PevraNUV_SetEraserDoublePress, EraserDoubleFunction)
+PEVRANUV_BUTTON_SETTER(PevraNUV_SetEraserLongPress, EraserLongFunction)
+PEVRANUV_BUTTON_SETTER(PevraNUV_SetTopSinglePress, TopSwitchFunction)
+PEVRANUV_BUTTON_SETTER(PevraNUV_SetBottomSinglePress, BottomSwitchFunction)
 #undef PEVRANUV_BUTTON_SETTER
 
 void PevraNUV_SetMenuOp(int index, const PevraNUV_ButtonFunction* record) {
     if (index < 0 || index >= kWedgeCount) return;
-    Contained([&] { SetButtonFunction(*record, WedgeBaseId(index)); });
+    Contained([&] { Queue(ComposeButtonFunction(*record, WedgeFunction(index))); });
 }
 
-#define PEVRANUV_SCALAR_SETTER(name, id) \
+#define PEVRANUV_SCALAR_SETTER(name, setting) \
     void name(unsigned int value) { \
-        Contained([&] { SetScalar(value, id); }); \
+        Contained([&] { Queue(ComposeScalar(value, SettingId::setting)); }); \
     }
-PEVRANUV_SCALAR_SETTER(PevraNUV_SetTopHoverClick, kTopHoverClickId)
-PEVRANUV_SCALAR_SETTER(PevraNUV_SetBottomHoverClick, kBottomHoverClickId)
-PEVRANUV_SCALAR_SETTER(PevraNUV_SetMenuCenterRightClick, kMenuCenterRightClickId)
-PEVRANUV_SCALAR_SETTER(PevraNUV_SetTiltSensitivity, kTiltSensitivityId)
-PEVRANUV_SCALAR_SETTER(PevraNUV_SetTipSensitivity, kTipSensitivityId)
+PEVRANUV_SCALAR_SETTER(PevraNUV_SetTopHoverClick, TopHoverClick)
+PEVRANUV_SCALAR_SETTER(PevraNUV_SetBottomHoverClick, BottomHoverClick)
+PEVRANUV_SCALAR_SETTER(PevraNUV_SetMenuCenterRightClick, MenuCenterRightClick)
+PEVRANUV_SCALAR_SETTER(PevraNUV_SetTiltSensitivity, TiltSensitivity)
+PEVRANUV_SCALAR_SETTER(PevraNUV_SetTipSensitivity, TipSensitivity)
 #undef PEVRANUV_SCALAR_SETTER
 
 void PevraNUV_SetSlavedDisplayZoom(PevraNUV_ZoomMap zoom) {
-    Contained([&] { SetZoomMap(zoom); });
+    Contained([&] { Queue(ComposeZoomMap(zoom)); });
 }
 
 void PevraNUV_ResetSlavedDisplayZoom(void) {
-    Contained([] { SetZoomMap(PevraNUV_ZoomMap{0, 0, 0, 0}); });
+    Contained([] { Queue(ComposeZoomMap(PevraNUV_ZoomMap{0, 0, 0, 0})); });
 }
 
 void PevraNUV_StartKeyCapture(void) {

@@ -1,21 +1,10 @@
-// The process-wide objects, built at load in this order: the catalogue and
-// its handler table, the client, then the log. Keeping them in one file
-// fixes the order of their construction (and, reversed, of destruction).
+// The process-wide client, built at load. The table of settings is a
+// compile-time constant and the log's state is built in log/log.cpp; the
+// client's constructor uses neither.
 #include "api/library.h"
-
-#include "log/log.h"
-#include "settings/catalogue.h"
 
 namespace PevraNUV {
 
-const std::map<int, std::u16string> KeyById = BuildKeyById();
-const std::vector<HandlerEntry> HandlerTable = BuildHandlerTable();
-
-std::atomic<SettingsClient*> g_client{SettingsClient::Create()};
-
-std::wstring g_logFilePath;
-std::wofstream g_logFile;
-std::shared_ptr<CPevSemaphore> g_logLock = std::make_shared<CPevSemaphore>();
-std::atomic<bool> g_logEnabled{false};
+std::atomic<SettingsClient*> g_client{new SettingsClient()};
 
 }  // namespace PevraNUV

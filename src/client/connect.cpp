@@ -2,22 +2,22 @@
 // queue the handshake and start the sync thread.
 #include <vector>
 
-#include "client/messages.h"
 #include "client/settings_client.h"
 #include "log/log.h"
-#include "settings/catalogue.h"
+#include "settings/requests.h"
+#include "settings/setting_table.h"
 
 namespace PevraNUV {
 
 namespace {
 
-// The handshake request, then a read request for every handled key in the
-// table's order: 68 messages.
+// The handshake request, then a read request for every handled setting in
+// the table's handshake order: 68 messages.
 std::vector<std::u16string> BuildHandshake() {
     std::vector<std::u16string> handshake;
     handshake.reserve(HandlerTable.size() + 1);
     handshake.push_back(wire::kHandshakeRequest);
-    for (const auto& entry : HandlerTable) handshake.push_back(wire::ComposeReadRequest(entry.first));
+    for (SettingId id : HandlerTable) handshake.push_back(wire::ComposeReadRequest(KeyById(id)));
     return handshake;
 }
 
@@ -25,7 +25,8 @@ std::vector<std::u16string> BuildHandshake() {
 
 int SettingsClient::Connect(int timeout, bool reconnect) {
     if (IsConnected()) return 0;
-    // Only -1 (0xFFFFFFFF) waits for a busy pipe; every other value waits 1 ms.
+    // The only wait, and outside the lock. Only -1 (0xFFFFFFFF) waits for a
+    // busy pipe; every other value waits 1 ms, whatever it says.
     const std::uint32_t wait = static_cast<std::uint32_t>(timeout) == platform::kInfinite ? platform::kInfinite : 1;
     if (!platform::WaitForPipe(m_sendOnlyPipeName, wait)) {
         Log(kLogTimedOutWaiting);
@@ -37,15 +38,18 @@ int SettingsClient::Connect(int timeout, bool reconnect) {
 }
 
 void SettingsClient::OpenPipes(bool reconnect, int& result) {
-    if (IsConnected()) {
+    // Closed after the lock is released, with the task's other locals.
+    platform::UniqueHandle oldSendOnly, oldRequest;
+    if (m_sendOnlyPipe) {
         if (!reconnect) return;  // connected by another thread meanwhile
-        platform::CloseHandle(m_sendOnlyPipe.exchange(platform::kInvalidHandle));
-        platform::CloseHandle(m_pipe.exchange(platform::kInvalidHandle));
+        oldSendOnly = std::move(m_sendOnlyPipe);
+        oldRequest = std::move(m_pipe);
     }
     const auto fail = [&](const wchar_t* message) {
         Log(message);
         result = 1;
     };
+    // Neither open blocks: a busy pipe (a full listen queue) fails at once.
     platform::UniqueHandle sendOnly(platform::OpenPipe(m_sendOnlyPipeName, platform::PipeAccess::ReadOnly));
     if (!sendOnly) return fail(kLogCouldNotFindService);
     if (!platform::SetMessageReadMode(sendOnly.get())) return fail(kLogReadModeFailed);
@@ -56,19 +60,17 @@ void SettingsClient::OpenPipes(bool reconnect, int& result) {
     // Whatever was queued before the connection is dropped, never sent.
     std::deque<std::u16string> dropped;
     dropped.swap(m_outgoing);
-    std::vector<std::u16string> handshake = BuildHandshake();
+    const std::vector<std::u16string> handshake = BuildHandshake();
 
-    m_sendOnlyPipe = sendOnly.release();
-    m_pipe = request.release();
-    platform::ResetEvent(m_sendEvent.load());
+    m_sendOnlyPipe = std::move(sendOnly);
+    m_pipe = std::move(request);
+    platform::ResetEvent(m_sendEvent.get());
     RunSerialized([&] { EnqueueMessages(handshake); });
 
-    MarkSyncThreadStarted();
-    if (!platform::StartDetachedThread(&SettingsClient::SyncThread, this)) {
-        // Connected with the handshake queued and nobody to send it, until
-        // the host shuts the client down.
-        MarkSyncThreadEnded();
-    }
+    // A reconnection must have joined the old sync thread first. A thread
+    // that cannot start leaves the link connected with the handshake queued
+    // and nobody to send it, until the client goes.
+    m_syncThread.Start(&SettingsClient::SyncThread, this);
 }
 
 }  // namespace PevraNUV

@@ -5,38 +5,6 @@
 
 namespace PevraNUV::wire {
 
-std::u16string ComposeReadRequest(const std::u16string& key) { return kReadRequestOpen + key + kRequestClose; }
-
-std::u16string ComposeWriteRequest(const std::u16string& key, const std::u16string& value) {
-    return kWriteRequestOpen + key + kKeyValueSeparator + value + kRequestClose;
-}
-
-std::u16string ComposeZoomMapWrite(const std::u16string& key, std::int32_t a, std::int32_t b, std::int32_t c,
-                                   std::int32_t d) {
-    return kWriteRequestOpen + key + kZoomValueSeparator + FormatSigned(a) + u"," + FormatSigned(b) + u"," +
-           FormatSigned(c) + u"," + FormatSigned(d) + u"}" + kRequestClose;
-}
-
-std::u16string FormatUnsigned(std::uint32_t number) {
-    char16_t digits[10];
-    int count = 0;
-    do {
-        digits[count++] = static_cast<char16_t>(u'0' + number % 10);
-        number /= 10;
-    } while (number != 0);
-    std::u16string text;
-    while (count > 0) text += digits[--count];
-    return text;
-}
-
-std::u16string FormatSigned(std::int32_t number) {
-    // The magnitude of INT32_MIN fits in 32 unsigned bits.
-    std::uint32_t magnitude = number < 0 ? 0u - static_cast<std::uint32_t>(number) : static_cast<std::uint32_t>(number);
-    std::u16string text = FormatUnsigned(magnitude);
-    if (number < 0) text.insert(text.begin(), u'-');
-    return text;
-}
-
 RequestKind ClassifyRequest(const std::u16string& request) {
     if (request.find(kReadRequestOpen) != std::u16string::npos) return RequestKind::Read;
     if (request.find(kHandshakeRequest) != std::u16string::npos) return RequestKind::Handshake;

@@ -1,30 +1,18 @@
-// The wire messages: composing requests, judging replies, cutting keys and
-// values out of received texts. Pure functions over UTF-16 strings.
+// The wire messages received: judging replies against their requests,
+// cutting keys and values out of received texts. Pure functions over UTF-16
+// strings; the requests themselves are composed in settings/requests.h.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "settings/requests.h"
+
 namespace PevraNUV::wire {
 
-// Protocol fragments.
-inline const std::u16string kHandshakeRequest = uR"({"Connected":"?"})";
-inline const std::u16string kReadRequestOpen = uR"({"GetVal":")";
-inline const std::u16string kWriteRequestOpen = uR"({")";
-inline const std::u16string kKeyValueSeparator = uR"(":")";
-inline const std::u16string kRequestClose = uR"("})";
-inline const std::u16string kZoomValueSeparator = uR"(":"{)";
+// What the replies are judged by.
 inline const std::u16string kReadReplyMark = uR"({"Val":)";
 inline const std::u16string kWriteReplyMark = uR"({"Ack":"1"})";
-
-std::u16string ComposeReadRequest(const std::u16string& key);
-std::u16string ComposeWriteRequest(const std::u16string& key, const std::u16string& value);
-std::u16string ComposeZoomMapWrite(const std::u16string& key, std::int32_t a, std::int32_t b, std::int32_t c,
-                                   std::int32_t d);
-
-// Plain decimal text, no leading zeros; "-" before a negative number.
-std::u16string FormatUnsigned(std::uint32_t number);
-std::u16string FormatSigned(std::int32_t number);
 
 enum class RequestKind { Read, Handshake, Write };
 RequestKind ClassifyRequest(const std::u16string& request);

@@ -13,7 +13,6 @@ namespace {
 
 constexpr std::uint32_t kPieceBytes = 1024;          // one read of a message
 constexpr std::uint32_t kExchangeTimeoutMs = 1000;   // the write, and each piece of a reply
-constexpr std::uint32_t kNoConnectionExitCode = 0xFFFFFFFF;
 
 // Appends a piece of UTF-16LE bytes; an odd last byte is dropped.
 void AppendPiece(std::u16string& message, const unsigned char* bytes, std::uint32_t count) {
@@ -38,83 +37,87 @@ bool IsPieceError(const platform::IoResult& piece) {
 }  // namespace
 
 std::uint32_t SettingsClient::SyncThread(void* client) {
-    return static_cast<SettingsClient*>(client)->RunSyncThread();
-}
-
-std::uint32_t SettingsClient::RunSyncThread() {
     try {
-        const platform::Handle sendOnlyPipe = m_sendOnlyPipe.load();
-        const platform::Handle stopEvent = m_stopEvent.load();
-        const platform::Handle sendEvent = m_sendEvent.load();
-        if (sendOnlyPipe == platform::kInvalidHandle) {
-            Log(kLogSyncNoConnection);
-            MarkSyncThreadEnded();
-            return kNoConnectionExitCode;
-        }
-        platform::UniqueHandle readEvent(platform::CreateManualResetEvent());
-        // One event for every exchange of this thread: reset before each,
-        // it saves creating and closing one per request.
-        platform::UniqueHandle exchangeEvent(platform::CreateManualResetEvent());
-        std::u16string push;
-        unsigned char buffer[kPieceBytes];
-        // One read is outstanding on the send-only pipe at any time; it is
-        // cancelled and awaited before the buffer goes, on every way out.
-        platform::Transfer read(sendOnlyPipe, readEvent.get());
-        read.StartRead(buffer, kPieceBytes);
-        const platform::Handle objects[] = {stopEvent, sendEvent, readEvent.get()};
-        for (;;) {
-            // A stop goes before sending, sending before a received piece.
-            const int signalled = platform::WaitForAny(objects, 3, platform::kInfinite);
-            if (signalled == 0) {
-                read.Cancel();
-                m_shuttingDown = true;
-                platform::UniqueHandle closing[4];
-                {
-                    std::lock_guard<std::recursive_mutex> guard(m_lock);
-                    closing[0].reset(m_sendOnlyPipe.exchange(platform::kInvalidHandle));
-                    closing[1].reset(m_pipe.exchange(platform::kInvalidHandle));
-                    closing[2].reset(m_stopEvent.exchange(platform::kInvalidHandle));
-                    closing[3].reset(m_sendEvent.exchange(platform::kInvalidHandle));
-                }
-                for (auto& handle : closing) handle.reset();
-                break;
-            }
-            if (signalled == 1) {
-                // Reset first, so that a batch queued during the exchange is not missed.
-                platform::ResetEvent(sendEvent);
-                const std::int64_t waiting = SendNextMessage(exchangeEvent.get());
-                if (waiting < 0) break;
-                if (waiting > 0) platform::SetEvent(sendEvent);
-                continue;
-            }
-            if (signalled == 2) {
-                const platform::IoResult piece = read.Fetch();
-                if (IsPieceError(piece)) {
-                    Log(kLogSyncReadFailed);
-                    break;
-                }
-                AppendPiece(push, buffer, piece.bytes);
-                if (piece.ok) {
-                    std::u16string key, value;
-                    // A text that cannot be cut is dropped; the thread goes on.
-                    if (wire::CutPush(push, key, value)) DispatchValue(key, value);
-                    push.clear();
-                }
-                platform::ResetEvent(readEvent.get());
-                read.StartRead(buffer, kPieceBytes);
-                continue;
-            }
-            Log(kLogSyncLostConnection);
-            break;
-        }
+        static_cast<SettingsClient*>(client)->RunSyncThread();
     } catch (...) {
         // Out of memory or the like: the thread ends as on a failed exchange.
     }
-    MarkSyncThreadEnded();
     return 0;
 }
 
-std::int64_t SettingsClient::SendNextMessage(platform::Handle exchangeEvent) {
+void SettingsClient::RunSyncThread() {
+    // The pipes stay open while this thread runs: only its own stop step,
+    // or a reconnection after it has ended, replaces them.
+    platform::Handle sendOnlyPipe = platform::kInvalidHandle, requestPipe = platform::kInvalidHandle;
+    RunSerialized([&] {
+        sendOnlyPipe = m_sendOnlyPipe.get();
+        requestPipe = m_pipe.get();
+    });
+    const platform::Handle stopEvent = m_stopEvent.get();
+    const platform::Handle sendEvent = m_sendEvent.get();
+    if (sendOnlyPipe == platform::kInvalidHandle) {
+        Log(kLogSyncNoConnection);
+        return;
+    }
+    platform::UniqueHandle readEvent(platform::CreateManualResetEvent());
+    // One event for every exchange of this thread: reset before each, it
+    // saves creating and closing one per request.
+    platform::UniqueHandle exchangeEvent(platform::CreateManualResetEvent());
+    std::u16string push;
+    unsigned char buffer[kPieceBytes];
+    // One read is outstanding on the send-only pipe at any time; it is
+    // cancelled and awaited before the buffer goes, on every way out.
+    platform::Transfer read(sendOnlyPipe, readEvent.get());
+    read.StartRead(buffer, kPieceBytes);
+    const platform::Handle objects[] = {stopEvent, sendEvent, readEvent.get()};
+    for (;;) {
+        // A stop goes before sending, sending before a received piece.
+        const int signalled = platform::WaitForAny(objects, 3, platform::kInfinite);
+        if (signalled == 0) {
+            // The stop step: no task runs after it, and the pipes close
+            // (outside the lock) so that the link is down when the
+            // destroyer's join returns.
+            read.Cancel();
+            m_shuttingDown = true;
+            platform::UniqueHandle sendOnly, request;
+            {
+                std::lock_guard<std::recursive_mutex> guard(m_lock);
+                sendOnly = std::move(m_sendOnlyPipe);
+                request = std::move(m_pipe);
+            }
+            return;
+        }
+        if (signalled == 1) {
+            // Reset first, so that a batch queued during the exchange is not missed.
+            platform::ResetEvent(sendEvent);
+            const std::int64_t waiting = SendNextMessage(requestPipe, exchangeEvent.get());
+            if (waiting < 0) return;
+            if (waiting > 0) platform::SetEvent(sendEvent);
+            continue;
+        }
+        if (signalled == 2) {
+            const platform::IoResult piece = read.Fetch();
+            if (IsPieceError(piece)) {
+                Log(kLogSyncReadFailed);
+                return;
+            }
+            AppendPiece(push, buffer, piece.bytes);
+            if (piece.ok) {
+                std::u16string key, value;
+                // A text that cannot be cut is dropped; the thread goes on.
+                if (wire::CutPush(push, key, value)) DispatchValue(key, value);
+                push.clear();
+            }
+            platform::ResetEvent(readEvent.get());
+            read.StartRead(buffer, kPieceBytes);
+            continue;
+        }
+        Log(kLogSyncLostConnection);
+        return;
+    }
+}
+
+std::int64_t SettingsClient::SendNextMessage(platform::Handle requestPipe, platform::Handle exchangeEvent) {
     std::u16string request;
     std::int64_t waiting = 0;
     RunSerialized([&] {
@@ -133,7 +136,7 @@ std::int64_t SettingsClient::SendNextMessage(platform::Handle exchangeEvent) {
     {
         // Declared after the buffers: a transfer that did not complete in
         // time is cancelled and awaited before they are released.
-        platform::Transfer transfer(m_pipe.load(), exchangeEvent);
+        platform::Transfer transfer(requestPipe, exchangeEvent);
         transfer.StartWrite(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
         if (transfer.Await(kExchangeTimeoutMs) != platform::WaitResult::Signalled) return -1;
         transfer.Fetch();  // the write's own result is not examined

@@ -1,5 +1,10 @@
 // The operating-system services the library uses, behind one interface.
 //
+// The interface is shaped like Win32 (handles, manual-reset events,
+// overlapped transfers) on every platform: the Linux build exists so that
+// the very same client logic, byte for byte and event for event, runs under
+// the fast native tools (sanitizers, fuzzers, valgrind).
+//
 // The Windows implementation (platform/win) calls the Win32 functions of the
 // same names; the POSIX implementation (platform/posix) follows the POSIX
 // transport contract: Unix sequenced-packet sockets for the pipes and
@@ -9,7 +14,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <iosfwd>
 #include <string>
 
 namespace PevraNUV::platform {
@@ -132,8 +136,27 @@ private:
 // ---- Threads, ids, time, debugger output --------------------------------
 
 using ThreadRoutine = std::uint32_t (*)(void* parameter);
-// Starts a thread that nobody joins; returns false when it could not start.
-bool StartDetachedThread(ThreadRoutine routine, void* parameter);
+
+// A thread with an owner: Join, or the destructor, waits until the routine
+// has returned, so nothing the thread uses may go before it has ended.
+class Thread {
+public:
+    Thread() = default;
+    ~Thread() { Join(); }
+    Thread(const Thread&) = delete;
+    Thread& operator=(const Thread&) = delete;
+
+    // Runs routine(parameter) on a new thread; false when it could not start
+    // or this owner still holds one.
+    bool Start(ThreadRoutine routine, void* parameter);
+    // Waits for the routine to return; at once when no thread was started.
+    // Never call it on the thread itself.
+    void Join();
+    bool Started() const { return m_thread != kInvalidHandle; }
+
+private:
+    Handle m_thread = kInvalidHandle;
+};
 
 // The session id of the current process (ProcessIdToSessionId; getsid(0)).
 bool QuerySessionId(std::uint32_t& sessionId);
@@ -151,27 +174,11 @@ void WriteDebugOutput(const wchar_t* text);
 // Folder of the file this library was loaded from, with a trailing
 // separator; empty when unknown.
 std::wstring LibraryFolder();
-// Opens stream on path for appending, shared with other processes. Binary
-// mode: a record ends in exactly CR LF on disk, on every platform.
-void OpenForAppend(std::wofstream& stream, const std::wstring& path);
-
-// How many handles (descriptors) the process holds open, and how many
-// threads it runs: for leak checks.
-int OpenHandleCount();
-int ThreadCount();
-
-// A critical section: a mutex for short, uncontended sections.
-class CriticalSection {
-public:
-    CriticalSection();
-    ~CriticalSection();
-    CriticalSection(const CriticalSection&) = delete;
-    CriticalSection& operator=(const CriticalSection&) = delete;
-    void Enter();
-    void Leave();
-
-private:
-    alignas(8) unsigned char m_storage[64];
-};
+// The user's own temporary folder (GetTempPathW), with a trailing
+// separator; empty outside Windows, where /tmp is shared by all users.
+std::wstring UserTempFolder();
+// Appends bytes to the file at path, creating it, shared with other
+// processes that append to it; false when it cannot be opened or written.
+bool AppendToFile(const std::wstring& path, const std::string& bytes);
 
 }  // namespace PevraNUV::platform

@@ -1,9 +1,7 @@
-// The button-function, scalar and zoom-map setters.
+// The setters' batches.
 #include "settings/setters.h"
 
-#include "api/library.h"
-#include "client/messages.h"
-#include "settings/catalogue.h"
+#include "settings/requests.h"
 
 namespace PevraNUV {
 
@@ -11,52 +9,41 @@ namespace {
 
 // The record's text up to its first zero unit, and never past its 512 units.
 std::u16string TextOf(const PevraNUV_ButtonFunction& record) {
-    constexpr std::size_t capacity = sizeof record.text / sizeof record.text[0];
     std::u16string text;
-    for (std::size_t i = 0; i < capacity && record.text[i] != 0; ++i) text += static_cast<char16_t>(record.text[i]);
+    for (PevraNUV_Char unit : record.text) {
+        if (unit == 0) break;
+        text += static_cast<char16_t>(unit);
+    }
     return text;
 }
 
-void Queue(Batch batch) {
-    SettingsClient& client = CurrentClient();
-    client.RunSerialized([&] { client.EnqueueMessages(batch); });
+Batch WriteAndReadBack(std::u16string_view key, std::u16string_view value) {
+    return {wire::ComposeWriteRequest(key, value), wire::ComposeReadRequest(key)};
 }
 
 }  // namespace
 
-Batch ComposeButtonFunction(const PevraNUV_ButtonFunction& record, int baseId) {
-    const std::u16string& key = KeyOf(baseId);
-    Batch batch{wire::ComposeWriteRequest(key, wire::FormatSigned(record.function)), wire::ComposeReadRequest(key)};
-    int textId = 0, readBackId = 0;
-    if (record.function == kKeystrokesFunction) {
-        textId = baseId + kKeystrokesOffset;
-        readBackId = baseId + kFunctionNameOffset;
-    } else if (record.function == kRunApplicationFunction) {
-        textId = readBackId = baseId + kAppPathOffset;
-    } else {
-        return batch;
+Batch ComposeButtonFunction(const PevraNUV_ButtonFunction& record, SettingId function) {
+    const ButtonSettings button = ButtonGroup(function);
+    Batch batch = WriteAndReadBack(KeyById(function), wire::FormatSigned(record.function));
+    if (record.function == PevraNUV_FunctionKeystrokes) {
+        batch.push_back(wire::ComposeWriteRequest(KeyById(button.keystrokes), TextOf(record)));
+        batch.push_back(wire::ComposeReadRequest(KeyById(button.name)));
+    } else if (record.function == PevraNUV_FunctionRunApplication) {
+        const std::u16string_view path = KeyById(button.appPath);
+        batch.push_back(wire::ComposeWriteRequest(path, TextOf(record)));
+        batch.push_back(wire::ComposeReadRequest(path));
     }
-    batch.push_back(wire::ComposeWriteRequest(KeyOf(textId), TextOf(record)));
-    batch.push_back(wire::ComposeReadRequest(KeyOf(readBackId)));
     return batch;
 }
 
-Batch ComposeScalar(std::uint32_t value, int id) {
-    const std::u16string& key = KeyOf(id);
-    return {wire::ComposeWriteRequest(key, wire::FormatUnsigned(value)), wire::ComposeReadRequest(key)};
+Batch ComposeScalar(std::uint32_t value, SettingId setting) {
+    return WriteAndReadBack(KeyById(setting), wire::FormatUnsigned(value));
 }
 
 Batch ComposeZoomMap(const PevraNUV_ZoomMap& zoom) {
-    const std::u16string& key = KeyOf(kZoomMapId);
+    const std::u16string_view key = KeyById(SettingId::SlavedDisplayZoomMap);
     return {wire::ComposeZoomMapWrite(key, zoom.a, zoom.b, zoom.c, zoom.d), wire::ComposeReadRequest(key)};
 }
-
-void SetButtonFunction(const PevraNUV_ButtonFunction& record, int baseId) {
-    Queue(ComposeButtonFunction(record, baseId));
-}
-
-void SetScalar(std::uint32_t value, int id) { Queue(ComposeScalar(value, id)); }
-
-void SetZoomMap(const PevraNUV_ZoomMap& zoom) { Queue(ComposeZoomMap(zoom)); }
 
 }  // namespace PevraNUV

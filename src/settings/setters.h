@@ -1,5 +1,7 @@
-// The setters: each composes its batch on the caller's thread, without the
-// lock, and queues it whole on the current client.
+// The setters' batches: each change travels as its write request followed
+// by a read request of the same setting, so that the service's answer comes
+// back through the value handlers. Composed on the caller's thread, without
+// the client's lock.
 #pragma once
 
 #include <cstdint>
@@ -7,21 +9,19 @@
 #include <vector>
 
 #include "PTabletSettingsAPI.h"
+#include "settings/setting_table.h"
 
 namespace PevraNUV {
 
 using Batch = std::vector<std::u16string>;
 
-// Function codes that carry a text.
-constexpr std::int32_t kKeystrokesFunction = 8;
-constexpr std::int32_t kRunApplicationFunction = 23;
-
-Batch ComposeButtonFunction(const PevraNUV_ButtonFunction& record, int baseId);
-Batch ComposeScalar(std::uint32_t value, int id);
+// A button's function, given the button's function code setting. The text
+// travels only with the codes that carry one: the keystrokes, written to the
+// keystroke definition and read back as the function name, and the
+// application path, written and read back as itself.
+Batch ComposeButtonFunction(const PevraNUV_ButtonFunction& record, SettingId function);
+// A number, sent as its unsigned decimal text.
+Batch ComposeScalar(std::uint32_t value, SettingId setting);
 Batch ComposeZoomMap(const PevraNUV_ZoomMap& zoom);
-
-void SetButtonFunction(const PevraNUV_ButtonFunction& record, int baseId);
-void SetScalar(std::uint32_t value, int id);
-void SetZoomMap(const PevraNUV_ZoomMap& zoom);
 
 }  // namespace PevraNUV

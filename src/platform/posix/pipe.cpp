@@ -2,6 +2,7 @@
 // transport contract lays down: \\.\pipe\NAME is /tmp/pevra-<uid>/NAME, one
 // pipe message is one socket record, and a record is read whole and handed
 // out in pieces with the Windows "more data" behaviour.
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -52,10 +53,15 @@ bool DirectoryIsTrusted() {
     return S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & 077) == 0;
 }
 
+// Connects without blocking: a Unix socket connects at once or fails, and
+// with a full listen queue (a frozen service) it fails with EAGAIN instead
+// of waiting, as CreateFileW fails on a busy pipe. The socket blocks again
+// once connected: the transfers sleep in the receive itself.
 int ConnectTo(const sockaddr_un& address) {
-    int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return -1;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
         int error = errno;
         ::close(fd);
         errno = error;

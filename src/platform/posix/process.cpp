@@ -1,15 +1,13 @@
 // Threads, process and session ids, local time, debugger output.
-#include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cwchar>
-#include <fstream>
 #include <new>
 #include <string>
 
@@ -33,17 +31,26 @@ void* RunThread(void* raw) {
 
 }  // namespace
 
-bool StartDetachedThread(ThreadRoutine routine, void* parameter) {
+// The handle of a thread is its pthread_t, on the heap.
+bool Thread::Start(ThreadRoutine routine, void* parameter) {
+    if (Started()) return false;
     auto* start = new (std::nothrow) ThreadStart{routine, parameter};
-    if (!start) return false;
-    pthread_attr_t attributes;
-    pthread_attr_init(&attributes);
-    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-    pthread_t thread;
-    int error = pthread_create(&thread, &attributes, RunThread, start);
-    pthread_attr_destroy(&attributes);
-    if (error != 0) delete start;
-    return error == 0;
+    auto* thread = new (std::nothrow) pthread_t;
+    if (start && thread && ::pthread_create(thread, nullptr, RunThread, start) == 0) {
+        m_thread = thread;
+        return true;
+    }
+    delete start;
+    delete thread;
+    return false;
+}
+
+void Thread::Join() {
+    if (!Started()) return;
+    auto* thread = static_cast<pthread_t*>(m_thread);
+    ::pthread_join(*thread, nullptr);
+    delete thread;
+    m_thread = kInvalidHandle;
 }
 
 bool QuerySessionId(std::uint32_t& sessionId) {
@@ -101,42 +108,16 @@ std::wstring LibraryFolder() {
     return std::wstring(path.begin(), path.end());
 }
 
-void OpenForAppend(std::wofstream& stream, const std::wstring& path) {
+std::wstring UserTempFolder() { return {}; }
+
+bool AppendToFile(const std::wstring& path, const std::string& bytes) {
     // LibraryFolder() widened the path byte by byte; narrow it the same way.
-    std::string bytes;
-    for (wchar_t unit : path) bytes += static_cast<char>(unit);
-    stream.open(bytes, std::ios::out | std::ios::app | std::ios::binary);
+    std::string narrow(path.begin(), path.end());
+    const int fd = ::open(narrow.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    const bool written = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    ::close(fd);
+    return written;
 }
-
-namespace {
-
-int CountEntries(const char* folderPath) {
-    DIR* folder = ::opendir(folderPath);
-    if (!folder) return -1;
-    int count = 0;
-    while (const dirent* entry = ::readdir(folder))
-        if (entry->d_name[0] != '.') ++count;
-    ::closedir(folder);
-    return count;
-}
-
-}  // namespace
-
-int OpenHandleCount() {
-    return CountEntries("/proc/self/fd") - 1;  // less the descriptor of the listing itself
-}
-
-int ThreadCount() { return CountEntries("/proc/self/task"); }
-
-CriticalSection::CriticalSection() {
-    static_assert(sizeof(pthread_mutex_t) <= sizeof m_storage, "storage too small");
-    new (m_storage) pthread_mutex_t(PTHREAD_MUTEX_INITIALIZER);
-}
-
-CriticalSection::~CriticalSection() { pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(m_storage)); }
-
-void CriticalSection::Enter() { pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(m_storage)); }
-
-void CriticalSection::Leave() { pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(m_storage)); }
 
 }  // namespace PevraNUV::platform

@@ -1,10 +1,7 @@
 // Threads, process and session ids, local time, debugger output.
-#include <fstream>
 #include <new>
 
 #include "platform/win/internal.h"
-
-#include <tlhelp32.h>
 
 namespace PevraNUV::platform {
 
@@ -23,7 +20,8 @@ DWORD WINAPI RunThread(LPVOID raw) {
 
 }  // namespace
 
-bool StartDetachedThread(ThreadRoutine routine, void* parameter) {
+bool Thread::Start(ThreadRoutine routine, void* parameter) {
+    if (Started()) return false;
     auto* start = new (std::nothrow) ThreadStart{routine, parameter};
     if (!start) return false;
     HANDLE thread = ::CreateThread(nullptr, 0, RunThread, start, 0, nullptr);
@@ -31,8 +29,15 @@ bool StartDetachedThread(ThreadRoutine routine, void* parameter) {
         delete start;
         return false;
     }
-    ::CloseHandle(thread);
+    m_thread = thread;
     return true;
+}
+
+void Thread::Join() {
+    if (!Started()) return;
+    ::WaitForSingleObject(m_thread, INFINITE);
+    ::CloseHandle(m_thread);
+    m_thread = kInvalidHandle;
 }
 
 bool QuerySessionId(std::uint32_t& sessionId) {
@@ -75,36 +80,19 @@ std::wstring LibraryFolder() {
     return path;
 }
 
-void OpenForAppend(std::wofstream& stream, const std::wstring& path) {
-    stream.open(path.c_str(), std::ios::out | std::ios::app | std::ios::binary);
+std::wstring UserTempFolder() {
+    wchar_t path[MAX_PATH + 1];
+    const DWORD length = ::GetTempPathW(MAX_PATH + 1, path);
+    return length > 0 && length <= MAX_PATH ? std::wstring(path, length) : std::wstring();
 }
 
-int OpenHandleCount() {
-    DWORD count = 0;
-    return ::GetProcessHandleCount(::GetCurrentProcess(), &count) ? static_cast<int>(count) : -1;
+bool AppendToFile(const std::wstring& path, const std::string& bytes) {
+    UniqueHandle file(::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    DWORD written = 0;
+    return ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
 }
-
-int ThreadCount() {
-    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return -1;
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    int count = 0;
-    for (BOOL more = ::Thread32First(snapshot, &entry); more; more = ::Thread32Next(snapshot, &entry))
-        if (entry.th32OwnerProcessID == ::GetCurrentProcessId()) ++count;
-    ::CloseHandle(snapshot);
-    return count;
-}
-
-CriticalSection::CriticalSection() {
-    static_assert(sizeof(CRITICAL_SECTION) <= sizeof m_storage, "storage too small");
-    ::InitializeCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(m_storage));
-}
-
-CriticalSection::~CriticalSection() { ::DeleteCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(m_storage)); }
-
-void CriticalSection::Enter() { ::EnterCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(m_storage)); }
-
-void CriticalSection::Leave() { ::LeaveCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(m_storage)); }
 
 }  // namespace PevraNUV::platform

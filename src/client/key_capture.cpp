@@ -1,5 +1,5 @@
 // Key capture.
-#include "settings/key_capture.h"
+#include "client/key_capture.h"
 
 #include <cstring>
 
@@ -18,14 +18,14 @@ bool FinishKeyCapture(SettingsClient& client, PevraNUV_Char* buffer, std::size_t
     bool tooSmall = false;
     client.RunSerialized([&] {
         client.RunSerialized([&] { client.EnqueueMessage(kFinishKeyCaptureMessage); });
-        const std::u16string& keys = client.m_capturedKeys;
+        const std::u16string& keys = client.m_cache.m_capturedKeys;
         if (capacity >= keys.size() + 1) {
             for (std::size_t i = 0; i < keys.size(); ++i) buffer[i] = static_cast<PevraNUV_Char>(keys[i]);
         } else {
             tooSmall = true;
             Log(kLogKeyCaptureBufferTooSmall);
         }
-        client.m_capturedKeys.clear();
+        client.m_cache.m_capturedKeys.clear();
     });
     return !tooSmall;
 }
