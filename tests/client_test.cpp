@@ -1,167 +1,112 @@
-// SettingsClient: construction, serialised tasks, the outgoing queue, and
-// destruction of a client that never connected.
+// The client without a service: serialised tasks, the exports' shutdown,
+// key capture's buffer, and the log.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <chrono>
-#include <deque>
-#include <memory>
+#include <cstdio>
+#include <fstream>
+#include <regex>
+#include <sstream>
 #include <stdexcept>
 #include <string>
-#include <thread>
-#include <vector>
 
-#include "client/settings_client.h"
-#include "platform/platform.h"
-
-using PevraNUV::SettingsClient;
-namespace platform = PevraNUV::platform;
+#include "api/library.h"
+#include "client/key_capture.h"
+#include "log/log.h"
+#include "test_support.h"
 
 namespace {
 
-struct ClientDeleter {
-    void operator()(SettingsClient* client) const { SettingsClient::Destroy(client); }
-};
-using ClientPtr = std::unique_ptr<SettingsClient, ClientDeleter>;
+using namespace PevraNUV;
+using ptsa_test::Recorder;
 
-ClientPtr NewClient() { return ClientPtr(SettingsClient::Create()); }
-
-bool IsSignalled(platform::Handle event) { return platform::WaitForOne(event, 0) == platform::WaitResult::Signalled; }
-
-// Whether another thread could take the client's lock at this moment.
-bool LockIsFreeForOthers(SettingsClient& client) {
-    bool free = false;
-    std::thread other([&] {
-        free = client.m_lock.try_lock();
-        if (free) client.m_lock.unlock();
+TEST(RunSerialized, NestsContainsAndStopsAtShutdown) {
+    SettingsClient client;
+    std::string ran;
+    client.RunSerialized([&] {
+        client.RunSerialized([&] { ran += "nested "; });
+        ran += "outer ";
     });
-    other.join();
-    return free;
+    client.RunSerialized([] { throw std::runtime_error("contained"); });
+    std::thread other([&] { client.RunSerialized([&] { ran += "other-thread "; }); });
+    other.join();  // the lock was released after the exception
+    client.m_shuttingDown = true;
+    client.RunSerialized([&] { ran += "after-stop"; });
+    EXPECT_EQ(ran, "nested outer other-thread ");
+}
+
+TEST(RunSerialized, EveryBatchSignalsTheSyncThread) {
+    SettingsClient client;
+    client.RunSerialized([&] { client.EnqueueMessages({}); });
+    EXPECT_EQ(platform::WaitForOne(client.m_sendEvent.get(), 0), platform::WaitResult::Signalled);
+    platform::ResetEvent(client.m_sendEvent.get());
+    client.RunSerialized([&] { client.EnqueueMessage(u"m"); });
+    EXPECT_EQ(platform::WaitForOne(client.m_sendEvent.get(), 0), platform::WaitResult::Signalled);
+    EXPECT_EQ(client.m_outgoing.size(), 1u);
+}
+
+TEST(Shutdown, LeavesAFreshClient) {
+    Recorder recorder;
+    PevraNUV_RegisterCallbacks(&Recorder::kTable, &recorder);
+    PevraNUV_SetTiltSensitivity(3);  // queued, never sent: not connected
+    SettingsClient* old = g_client.load();
+    PevraNUV_Shutdown();
+    EXPECT_NE(g_client.load(), old);
+    EXPECT_TRUE(CurrentClient().m_outgoing.empty());
+    recorder.Take();
+    CurrentClient().m_hosts.NotifyHosts(&PevraNUV_Callbacks::OnTiltSensitivity, 1);
+    EXPECT_EQ(recorder.Take(), "") << "registrations go with the old client";
+}
+
+TEST(KeyCapture, FinishZeroesTheBufferAndHandsOverWhatFits) {
+    const struct {
+        std::u16string captured;
+        std::size_t bytes;
+        std::string handed;
+    } cases[] = {{u"ctrl+z", 14, "ctrl+z"}, {u"ctrl+z", 15, "ctrl+z"}, {u"ctrl+z", 13, ""}, {u"", 2, ""}, {u"ab", 0, ""}};
+    for (const auto& c : cases) {
+        SettingsClient client;
+        client.m_cache.m_capturedKeys = c.captured;
+        PevraNUV_Char buffer[10];
+        std::fill(std::begin(buffer), std::end(buffer), PevraNUV_Char{'#'});
+        FinishKeyCapture(client, c.bytes ? buffer : nullptr, c.bytes);
+        EXPECT_EQ(ptsa_test::Narrow(buffer), c.bytes ? c.handed : std::string(10, '#')) << c.bytes;
+        for (std::size_t unit = c.handed.size(); unit < c.bytes / 2; ++unit) EXPECT_EQ(buffer[unit], 0);
+        if (c.bytes % 2) EXPECT_EQ(reinterpret_cast<unsigned char*>(buffer)[c.bytes - 1], 0);
+        EXPECT_TRUE(client.m_cache.m_capturedKeys.empty()) << "forgotten either way";
+        ASSERT_EQ(client.m_outgoing.size(), 1u);
+        EXPECT_NE(client.m_outgoing[0].find(u"KeystrokeCapture\":\"0\""), std::u16string::npos);
+    }
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+TEST(Log, RecordsGoToTheFileOrItsSecondPlace) {
+    const std::string path = testing::TempDir() + "ptsa_log_test.log";
+    const std::string missingFolder = testing::TempDir() + "no-such-folder/ptsa.log";
+    std::remove(path.c_str());
+    const std::wstring wide(path.begin(), path.end()), missing(missingFolder.begin(), missingFolder.end());
+
+    ApplyLogLevel(kDefaultLogLevel);
+    SetLogFilePath(wide);
+    Log(kLogCouldNotFindService);  // level 3: nothing
+    EXPECT_EQ(ReadFile(path), "");
+    ApplyLogLevel(kDebuggerLogLevel);
+    SetLogFilePath(wide);
+    Log(kLogCouldNotFindService);
+    SetLogFilePath(missing, wide);  // the first place cannot be written
+    Log(kLogAckReadFailed);
+    ApplyLogLevel(kDefaultLogLevel);
+    Log(kLogAckReadFailed);
+    const std::regex record(R"(\d\d:\d\d:\d\d\.\d\d\d -- \d{5,}/\d{5,} -- )");
+    const std::string text = ReadFile(path);
+    EXPECT_TRUE(std::regex_search(text, record)) << text;
+    EXPECT_EQ(std::regex_replace(text, record, ""), "Couldn't find Service.\r\nAck read failed.\r\n");
+    std::remove(path.c_str());
 }
 
 }  // namespace
-
-TEST(SettingsClient, StartsUnconnectedWithPipesNamedAfterTheSession) {
-    std::uint32_t session = 0;
-    const std::string digits = platform::QuerySessionId(session) ? std::to_string(session) : "0";
-    const std::u16string suffix(digits.begin(), digits.end());
-    ClientPtr client = NewClient();
-    EXPECT_EQ(client->m_sendOnlyPipeName, uR"(\\.\pipe\PevraSettingsSyncherSendOnly_)" + suffix);
-    EXPECT_EQ(client->m_pipeName, uR"(\\.\pipe\PevraSettingsSyncher_)" + suffix);
-    EXPECT_EQ(client->m_sendOnlyPipe.load(), platform::kInvalidHandle);
-    EXPECT_EQ(client->m_pipe.load(), platform::kInvalidHandle);
-    EXPECT_FALSE(client->IsConnected());
-
-    // Two distinct open events, not signalled, manual reset.
-    platform::Handle events[] = {client->m_stopEvent.load(), client->m_sendEvent.load()};
-    EXPECT_NE(events[0], events[1]);
-    for (platform::Handle event : events) {
-        ASSERT_NE(event, platform::kInvalidHandle);
-        EXPECT_FALSE(IsSignalled(event));
-        ASSERT_TRUE(platform::SetEvent(event));
-        EXPECT_TRUE(IsSignalled(event));
-        EXPECT_TRUE(IsSignalled(event)) << "a wait does not reset the event";
-        ASSERT_TRUE(platform::ResetEvent(event));
-        EXPECT_FALSE(IsSignalled(event));
-    }
-}
-
-TEST(RunSerialized, RunsTasksAtOnceOnTheCallingThreadUnderTheLockAndNested) {
-    ClientPtr client = NewClient();
-    const std::thread::id caller = std::this_thread::get_id();
-    std::vector<int> order;
-    client->RunSerialized([&] {
-        order.push_back(1);
-        EXPECT_EQ(std::this_thread::get_id(), caller);
-        EXPECT_FALSE(LockIsFreeForOthers(*client));
-        client->RunSerialized([&] { order.push_back(2); });
-        order.push_back(3);
-    });
-    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
-    EXPECT_TRUE(LockIsFreeForOthers(*client));
-}
-
-TEST(RunSerialized, TasksOfManyThreadsNeverOverlap) {
-    ClientPtr client = NewClient();
-    constexpr int kThreads = 4, kTasks = 2000;
-    int inside = 0, mostInside = 0, total = 0;  // touched only by tasks
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&] {
-            for (int i = 0; i < kTasks; ++i) {
-                client->RunSerialized([&] {
-                    mostInside = std::max(mostInside, ++inside);
-                    ++total;
-                    --inside;
-                });
-            }
-        });
-    }
-    for (std::thread& thread : threads) thread.join();
-    EXPECT_EQ(total, kThreads * kTasks);
-    EXPECT_EQ(mostInside, 1);
-}
-
-TEST(RunSerialized, EmptyAndThrowingTasksAreContainedAndFreeTheLock) {
-    ClientPtr client = NewClient();
-    PevraNUV::Task tasks[] = {
-        PevraNUV::Task(),
-        [] { throw std::runtime_error("task failed"); },
-        [] { throw 42; },
-        [&] { client->RunSerialized([] { throw std::bad_alloc(); }); throw 1; },
-    };
-    for (PevraNUV::Task& task : tasks) {
-        EXPECT_NO_THROW(client->RunSerialized(std::move(task)));
-        EXPECT_TRUE(LockIsFreeForOthers(*client));
-    }
-    bool ran = false;
-    client->RunSerialized([&] { ran = true; });
-    EXPECT_TRUE(ran) << "the client goes on working";
-}
-
-// A task holding the only reference to a probe is destroyed by the time
-// RunSerialized returns, whether it ran or was skipped.
-TEST(RunSerialized, DestroysTheTaskBeforeItReturnsAndSkipsItOnceShuttingDown) {
-    ClientPtr client = NewClient();
-    for (const bool shuttingDown : {false, true}) {
-        client->m_shuttingDown = shuttingDown;
-        auto probe = std::make_shared<int>(0);
-        std::weak_ptr<int> watch = probe;
-        bool ran = false;
-        // The comma operator reads the probe before the end of the full
-        // expression, where a parameter left alive by the caller would die.
-        const bool destroyed = (client->RunSerialized([&ran, probe = std::move(probe)] { ran = true; }), watch.expired());
-        EXPECT_EQ(ran, !shuttingDown);
-        EXPECT_TRUE(destroyed);
-        EXPECT_TRUE(LockIsFreeForOthers(*client));
-    }
-}
-
-TEST(EnqueueMessages, AppendsBatchesInOrderAndSignalsEachTimeEvenForAnEmptyOne) {
-    ClientPtr client = NewClient();
-    platform::Handle sendEvent = client->m_sendEvent.load();
-    const std::vector<std::u16string> batches[] = {{u"a", u"b", u"c"}, {u"d"}, {}, {u"e", u""}};
-    for (const auto& batch : batches) {
-        platform::ResetEvent(sendEvent);
-        client->RunSerialized([&] {
-            if (batch.size() == 1)
-                client->EnqueueMessage(batch.front());
-            else
-                client->EnqueueMessages(batch);
-        });
-        EXPECT_TRUE(IsSignalled(sendEvent));
-    }
-    EXPECT_EQ(client->m_outgoing, (std::deque<std::u16string>{u"a", u"b", u"c", u"d", u"e", u""}));
-    EXPECT_FALSE(IsSignalled(client->m_stopEvent.load()));
-}
-
-// A client without a sync thread has nobody to wait for: its destruction
-// must not poll for one. Ten of them in well under ten polling periods.
-TEST(SettingsClient, DestroyingAClientWithoutSyncThreadDoesNotWait) {
-    std::vector<ClientPtr> clients;
-    for (int i = 0; i < 10; ++i) clients.push_back(NewClient());
-    clients[3]->RunSerialized([&] { clients[3]->EnqueueMessage(u"never sent"); });
-    const auto start = std::chrono::steady_clock::now();
-    clients.clear();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
-}

@@ -1,308 +1,182 @@
-// Values fed through DispatchValue as the sync thread feeds them, and what
-// the hosts hear of them.
-#include <climits>
-#include <iterator>
-#include <optional>
+// Values fed to their handlers as the sync thread feeds them, and what the
+// hosts hear of them.
+#include <gtest/gtest.h>
+
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "dispatch/number.h"
-#include "settings/catalogue.h"
+#include "dispatch/handlers.h"
+#include "settings/setting_table.h"
 #include "test_support.h"
 
 namespace {
 
-using namespace ptsa_test;
+using namespace PevraNUV;
+using ptsa_test::Recorder;
+using Id = SettingId;
 
-// ---- The number rule every handler reads with ----------------------------
-
-TEST(ReadNumber, ReadsTheLeadingDecimalInt32) {
-    const std::pair<std::u16string, std::optional<std::int32_t>> cases[] = {
-        {u"0", 0}, {u"12abc", 12}, {u"0x10", 0}, {u"007", 7}, {u"+5", 5}, {u"-5", -5}, {u" \t\r\n\v\f42", 42},
-        {u"3 4", 3}, {u"9}", 9}, {u"2147483647", INT32_MAX}, {u"-2147483648", INT32_MIN},
-        {u"00000000000000000001", 1}, {u"", std::nullopt}, {u" ", std::nullopt}, {u"-", std::nullopt},
-        {u"+", std::nullopt}, {u"- 5", std::nullopt}, {u"+-5", std::nullopt}, {u"x12", std::nullopt},
-        {u"\u00A05", std::nullopt}, {u"2147483648", std::nullopt}, {u"-2147483649", std::nullopt},
-        {u"99999999999999999999", std::nullopt}, {u"4294967295", std::nullopt}};
-    for (const auto& [text, number] : cases) EXPECT_EQ(PevraNUV::ReadNumber(text), number) << testing::PrintToString(text);
-}
-
-// ---- Scripts: values in turn, each with what the host hears --------------
+class Dispatch : public ::testing::Test {
+protected:
+    void SetUp() override { hosts.Register(&Recorder::kTable, &recorder); }
+    std::string Heard(Id id, const std::u16string& value) {
+        recorder.Take();
+        HandleValue(SettingOf(id).binding, cache, hosts, value);
+        return recorder.Take();
+    }
+    ValueCache cache;
+    HostRegistry hosts;
+    Recorder recorder;
+};
 
 struct Step {
-    int id;
+    Id id;
     std::u16string value;
     std::string heard;
 };
-
 struct Script {
     const char* name;
     std::vector<Step> steps;
 };
 
-void PrintTo(const Script& script, std::ostream* out) { *out << script.name; }
+const std::u16string kSixteen(16, u'6'), kLong(700, u'p');
+const std::string kCut(511, 'p');
 
-class DispatchScript : public ClientTest, public ::testing::WithParamInterface<Script> {};
+const Script kScripts[] = {
+    {"versions are reported together until one outgrows its field",
+     {{Id::ServiceVersion, u"2.1.0", "versions(2.1.0,)"}, {Id::HidRouterVersion, u"7.3", "versions(2.1.0,7.3)"},
+      {Id::HidRouterVersion, u"7.3", ""}, {Id::ServiceVersion, kSixteen, ""}, {Id::HidRouterVersion, u"x", ""},
+      {Id::ServiceVersion, u"3", "versions(3,x)"}}},
+    {"an unknown current pen is filed silently and reported when named again",
+     {{Id::CurrentPenSerial, u"QRE-1", ""}, {Id::CurrentPenSerial, u"QRE-1", "pen(QRE-1,,,0)"}}},
+    {"pairs are filed in either order, then both halves are emptied",
+     {{Id::PenId, u"PEN-7", ""}, {Id::PenSerial, u"QRE-1", ""}, {Id::BtSerial, u"QRE-1", ""}, {Id::BtId, u"BT-9", ""},
+      {Id::PenId, u"PEN-8", ""}, {Id::CurrentPenSerial, u"QRE-1", "pen(QRE-1,PEN-7,BT-9,0)"}}},
+    {"over-long serials and ids are cut in the record only",
+     {{Id::PenSerial, u"0123456789ABCDEFGHIJ", ""}, {Id::PenId, u"abcdefghijklmnopqrst", ""},
+      {Id::CurrentPenSerial, u"0123456789ABCDEFGHIJ", "pen(0123456789ABCDE,abcdefghijklmno,,0)"}}},
+    {"a battery status counts once a pen is on file, and every one is reported",
+     {{Id::PenBatteryStatus, u"80", ""}, {Id::CurrentPenSerial, u"Q", ""}, {Id::PenBatteryStatus, u"80", "pen(Q,,,80)"},
+      {Id::PenBatteryStatus, u"80", "pen(Q,,,80)"}, {Id::PenBatteryStatus, u"", "pen(Q,,,80)"},
+      {Id::PenBatteryStatus, u"full", ""}, {Id::PenBatteryStatus, u"2147483648", ""}}},
+    {"hover clicks are flags of their own switch",
+     {{Id::TopHoverClick, u"5", "topSwitch(0,,1)"}, {Id::TopHoverClick, u"1", ""},
+      {Id::BottomHoverClick, u"-7", "bottomSwitch(0,,1)"}, {Id::TopHoverClick, u"0", "topSwitch(0,,0)"}}},
+    {"sensitivities are reported when they change, read as int32",
+     {{Id::TiltSensitivity, u"-3", "tilt(-3)"}, {Id::TiltSensitivity, u"-3", ""}, {Id::TiltSensitivity, u"", ""},
+      {Id::TipSensitivity, u"12abc", "tip(12)"}, {Id::TipSensitivity, u"2147483648", ""},
+      {Id::TipSensitivity, u"-2147483648", "tip(-2147483648)"}}},
+    {"quiet settings and function names call nobody",
+     {{Id::MenuCenterRightClick, u"5", ""}, {Id::BatteryAlertDelay, u"5", ""}, {Id::CapturedKeystrokes, u"abc", ""},
+      {Id::EraserSingleFunctionName, u"8", ""}, {Id::WedgeOutsideFunctionName, u"8", ""}}},
+    {"a zoom map is four numbers or nothing",
+     {{Id::SlavedDisplayZoomMap, u"{1,2,3,4}", "zoom(1,2,3,4)"}, {Id::SlavedDisplayZoomMap, u"1,,2,3,4", ""},
+      {Id::SlavedDisplayZoomMap, u"{1,2,3}", ""}, {Id::SlavedDisplayZoomMap, u"{1,2,3,4,5}", ""},
+      {Id::SlavedDisplayZoomMap, u"{1,2,3,x}", ""}, {Id::SlavedDisplayZoomMap, u"{-2147483648,2,3,4}",
+                                                     "zoom(-2147483648,2,3,4)"}}},
+    {"option codes accumulate and are reported ascending with every value",
+     {{Id::TopButtonSingleOptionsList, uR"([{"3":"x"},{"1":"y"}])", "topSingleOptions(1,3)"},
+      {Id::TopButtonSingleOptionsList, uR"([{"2":"z"},{"q":"w"}])", "topSingleOptions(1,2,3)"},
+      {Id::TopButtonSingleOptionsList, uR"({"4":"a"})", "topSingleOptions(1,2,3)"},
+      {Id::TopButtonSingleOptionsList, uR"(x{"5":"a"}{"6":"b"},{"7":"c"})", "topSingleOptions(1,2,3,5,7)"},
+      {Id::TopButtonSingleOptionsList, u"", "topSingleOptions(1,2,3,5,7)"}}},
+    {"each list has its own slot",
+     {{Id::TopButtonDoubleOptionsList, uR"([{"1":"a"}])", "topDoubleOptions(1)"},
+      {Id::TopButtonLongOptionsList, uR"([{"2":"a"}])", "topLongOptions(2)"},
+      {Id::SideSwitchOptionsList, uR"([{"3":"a"}])", "sideSwitchOptions(3)"},
+      {Id::RadialWedgeOptionsList, u"", "radialWedgeOptions()"}}},
+    {"run-application options are keyed by their text, cut in the record only",
+     {{Id::RunAppOptionsList, uR"([{"A":"B"},{"C":"B"}])", "runAppOptions(88:B)"},
+      {Id::RunAppOptionsList, u"[{\"x\":\"" + kLong + u"\"}]", "runAppOptions(88:B,88:" + kCut + ")"}}},
+};
 
-TEST_P(DispatchScript, HostsHearWhatChanged) {
-    for (std::size_t step = 0; step < GetParam().steps.size(); ++step) {
-        const auto& [id, value, heard] = GetParam().steps[step];
-        EXPECT_EQ(Heard(id, value), heard) << "step " << step << ": id " << id;
+TEST_F(Dispatch, HostsHearWhatChanged) {
+    for (const Script& script : kScripts) {
+        SCOPED_TRACE(script.name);
+        cache = ValueCache();
+        for (std::size_t step = 0; step < script.steps.size(); ++step)
+            EXPECT_EQ(Heard(script.steps[step].id, script.steps[step].value), script.steps[step].heard) << "step " << step;
     }
 }
 
-const std::u16string kFifteen(15, u'5'), kSixteen(16, u'6'), kKept(511, u'k'), kLongPath(700, u'p');
-const std::string kFifteenText(15, '5'), kKeptText(511, 'k'), kCutPath(511, 'p');
-constexpr int kCurrentPen = 2, kPenSerial = 3, kPenId = 4, kBtSerial = 5, kBtId = 6, kBattery = 70, kZoom = 81;
-
-INSTANTIATE_TEST_SUITE_P(
-    Dispatch, DispatchScript,
-    ::testing::Values(
-        Script{"versions are reported together, also an empty one",
-               {{0, u"2.1.0", "versions(2.1.0,)"}, {1, u"7.3", "versions(2.1.0,7.3)"}, {1, u"7.3", ""},
-                {1, u"", "versions(2.1.0,)"}}},
-        Script{"a version of sixteen characters is kept and silences both until it fits again",
-               {{0, kFifteen, "versions(" + kFifteenText + ",)"}, {0, kSixteen, ""}, {1, u"x0", ""},
-                {0, kFifteen, "versions(" + kFifteenText + ",x0)"}, {1, kSixteen, ""}, {0, u"x1", ""},
-                {1, kFifteen, "versions(x1," + kFifteenText + ")"}}},
-        Script{"an unknown current pen is filed silently and reported when named again",
-               {{kCurrentPen, u"QRE-1", ""}, {kCurrentPen, u"QRE-1", "pen(QRE-1,,,0)"}}},
-        Script{"pairs are filed in either order, then both halves are emptied",
-               {{kPenId, u"PEN-7", ""}, {kPenSerial, u"QRE-1", ""}, {kBtSerial, u"QRE-1", ""}, {kBtId, u"BT-9", ""},
-                {kPenId, u"PEN-8", ""}, {kCurrentPen, u"QRE-1", "pen(QRE-1,PEN-7,BT-9,0)"}}},
-        Script{"a lone id waits and a second replaces it; a later pairing overwrites the record's id",
-               {{kPenId, u"first", ""}, {kPenId, u"second", ""}, {kPenSerial, u"S", ""},
-                {kCurrentPen, u"S", "pen(S,second,,0)"}, {kPenSerial, u"S", ""}, {kPenId, u"third", ""},
-                {kCurrentPen, u"S", "pen(S,third,,0)"}}},
-        Script{"an empty half is stored and pairs nothing",
-               {{kBtSerial, u"S", ""}, {kBtSerial, u"", ""}, {kBtId, u"BT", ""}, {kCurrentPen, u"S", ""},
-                {kBtSerial, u"T", ""}, {kCurrentPen, u"T", "pen(T,,BT,0)"}}},
-        Script{"over-long serials and ids are cut in the record only",
-               {{kPenSerial, u"0123456789ABCDEFGHIJ", ""}, {kPenId, u"abcdefghijklmnopqrst", ""},
-                {kCurrentPen, u"0123456789ABCDEFGHIJ", "pen(0123456789ABCDE,abcdefghijklmno,,0)"},
-                {kCurrentPen, u"0123456789ABCDE", ""}}},
-        Script{"a battery status is ignored until a pen is on file, then every one is reported",
-               {{kBattery, u"80", ""}, {kBattery, u"x", ""}, {kCurrentPen, u"Q", ""}, {kBattery, u"80", "pen(Q,,,80)"},
-                {kBattery, u"80", "pen(Q,,,80)"}, {kBattery, u"", "pen(Q,,,80)"}, {kBattery, u"-1", "pen(Q,,,-1)"},
-                {kBattery, u"full", ""}, {kBattery, u"2147483648", ""}, {kBattery, u"-", ""},
-                {kBattery, u"", "pen(Q,,,-1)"}}},
-        Script{"a battery status without a current pen goes to a record of its own",
-               {{kPenSerial, u"S", ""}, {kPenId, u"P", ""}, {kBattery, u"bad", ""}, {kCurrentPen, u"", ""},
-                {kBattery, u"42", "pen(,,,42)"}, {kCurrentPen, u"S", "pen(S,P,,0)"}}},
-        Script{"hover click is a flag",
-               {{23, u"5", "topSwitch(0,,1)"}, {23, u"1", ""}, {23, u"0", "topSwitch(0,,0)"},
-                {28, u"-7", "bottomSwitch(0,,1)"}, {28, u"", ""}, {28, u"0", "bottomSwitch(0,,0)"}}},
-        Script{"sensitivities are reported when they change",
-               {{72, u"-3", "tilt(-3)"}, {72, u"-3", ""}, {72, u"", ""}, {73, u"12abc", "tip(12)"}, {73, u"x", ""}}},
-        Script{"the centre right click, the alert delay and captured keystrokes are kept quietly",
-               {{29, u"5", ""}, {71, u"5", ""}, {74, u"abc", ""}}},
-        Script{"the first values equal to a fresh client's are not reported",
-               {{7, u"0", ""}, {11, u"0", ""}, {15, u"0", ""}, {19, u"0", ""}, {24, u"0", ""}, {30, u"0", ""},
-                {66, u"0", ""}, {23, u"0", ""}, {28, u"0", ""}, {72, u"0", ""}, {73, u"0", ""}, {kZoom, u"{0,0,0,0}", ""}}},
-        Script{"function names and keys spelled otherwise have no handler",
-               {{9, u"8", ""}, {13, u"8", ""}, {26, u"8", ""}, {32, u"8", ""}, {68, u"8", ""}}},
-        Script{"option codes accumulate and are reported ascending with every value",
-               {{76, uR"([{"3":"x"},{"1":"y"}])", "topSingleOptions(1,3)"},
-                {76, uR"([{"2":"z"}])", "topSingleOptions(1,2,3)"}, {76, u"", "topSingleOptions(1,2,3)"}}},
-        Script{"run-application options are keyed by their text, cut in the record only",
-               {{75, uR"([{"A":"B"},{"C":"B"}])", "runAppOptions(88:B)"},
-                {75, uR"([{"1":"Paint"},{"2":"C:\\Apps\\calc.exe"}])",
-                 R"(runAppOptions(88:B,88:C:\\Apps\\calc.exe,88:Paint))"},
-                {75, u"[{\"x\":\"" + kLongPath + u"\"}]",
-                 "runAppOptions(88:B,88:C:\\\\Apps\\\\calc.exe,88:Paint,88:" + kCutPath + ")"},
-                {75, u"[{\"y\":\"" + kLongPath + u"q\"}]",
-                 "runAppOptions(88:B,88:C:\\\\Apps\\\\calc.exe,88:Paint,88:" + kCutPath + ",88:" + kCutPath + ")"}}},
-        Script{"zoom extremes are read",
-               {{kZoom, u"{-2147483648,2147483647,0,-1}", "zoom(-2147483648,2147483647,0,-1)"}}}));
-
-// The families that read a number drop a value that does not read as one:
-// nothing is stored, so the last good value is still the cached one.
-std::vector<Script> ReadFailures() {
-    const std::pair<int, std::string> good[] = {{7, "eraserSingle(5,)"}, {24, "bottomSwitch(-5,,0)"},
-                                                {62, "wedge8(2147483647,)"}, {23, "topSwitch(0,,1)"},
-                                                {72, "tilt(-2147483648)"}, {kZoom, "zoom(1,2,3,4)"}};
-    const std::u16string values[] = {u"5", u"-5", u"2147483647", u"1", u"-2147483648", u"{1,2,3,4}"};
-    std::vector<Script> scripts;
-    for (std::size_t i = 0; i < std::size(good); ++i) {
-        const auto& [id, heard] = good[i];
-        std::vector<Step> steps{{id, values[i], heard}};
-        for (const std::u16string bad : {u"abc", u" +", u"2147483648", u"{1,2,3,x}"}) {
-            steps.push_back({id, bad, ""});
-            steps.push_back({id, values[i], ""});
-        }
-        scripts.push_back({"a value that does not read is dropped", steps});
-    }
-    return scripts;
-}
-
-INSTANTIATE_TEST_SUITE_P(ReadFailures, DispatchScript, ::testing::ValuesIn(ReadFailures()));
-
-// A zoom map is four numbers between braces and commas, or nothing is
-// stored: the map held before stays whole.
-std::vector<Script> ZoomForms() {
-    std::vector<Script> scripts;
-    for (const std::u16string accepted :
-         {u"{1,2,3,4}", u"1,2,3,4", u"{1,,2,3,4}", u"{1, 2, 3, 4}", u"}1{2}3,4{", u"{1,2,3,4abc}"})
-        scripts.push_back({"accepted", {{kZoom, u"{9,9,9,9}", "zoom(9,9,9,9)"}, {kZoom, accepted, "zoom(1,2,3,4)"}}});
-    for (const std::u16string refused :
-         {u"{1,2,3}", u"{1,2,3,4,5}", u"", u"{}", u"{1,2,3, }", u"{1,2,3,2147483648}", u"{1 2 3 4}"})
-        scripts.push_back(
-            {"refused", {{kZoom, u"{9,9,9,9}", "zoom(9,9,9,9)"}, {kZoom, refused, ""}, {kZoom, u"{9,9,9,9}", ""}}});
-    return scripts;
-}
-
-INSTANTIATE_TEST_SUITE_P(ZoomForms, DispatchScript, ::testing::ValuesIn(ZoomForms()));
-
-// The pairs of an option-list value, by the codes they add.
-std::vector<Script> OptionPairs() {
-    const std::pair<std::u16string, std::string> cases[] = {
-        {uR"([{"1":"a"}])", "1"},
-        {uR"({"1":"a"})", ""},                             // the first character never begins a pair
-        {uR"({"1":"a"},{"2":"b"})", "2"},
-        {uR"(x{"1":"a"}{"2":"b"},{"3":"c"})", "1,3"},      // the unseparated pair is skipped
-        {uR"([{"1":"a"},{"2":"b"},{"3")", "1,2"},          // a malformed tail keeps the pairs before it
-        {uR"([{"1":"a"},{"2":"b)", "1"},
-        {uR"([{"1":"a"},{"x":"b"},{"3":"c"}])", "1,3"},    // a first string that does not read is skipped
-        {uR"([{" 4":"a"},{"5abc":"b"},{"-2":"c"}])", "-2,4,5"},
-        {uR"([{"2147483648":"a"},{"":"b"},{"7":""}])", "7"},
-        {uR"([{"1":"a"},{"1":"b"}])", "1"},
-        {uR"([{"1" : "a"},{"2":"b"}])", "1"},              // the first string runs to the next separator
+// Every button, through its four settings: the slot, the record the host
+// is handed (the cache's own), and the code and text rules.
+TEST_F(Dispatch, EveryButtonKeepsItsCodeAndText) {
+    const struct {
+        Id function;
+        std::string name;
+        const void* record;
+    } buttons[] = {
+        {Id::EraserSingleFunction, "eraserSingle", &cache.m_eraserSingle},
+        {Id::EraserDoubleFunction, "eraserDouble", &cache.m_eraserDouble},
+        {Id::EraserLongFunction, "eraserLong", &cache.m_eraserLong},
+        {Id::TopSwitchFunction, "topSwitch", &cache.m_topSwitch},
+        {Id::BottomSwitchFunction, "bottomSwitch", &cache.m_bottomSwitch},
     };
-    std::vector<Script> scripts;
-    for (const auto& [value, codes] : cases) scripts.push_back({"pairs", {{76, value, "topSingleOptions(" + codes + ")"}}});
-    return scripts;
-}
-
-INSTANTIATE_TEST_SUITE_P(OptionPairs, DispatchScript, ::testing::ValuesIn(OptionPairs()));
-
-// ---- Buttons: function codes and texts, for every button -----------------
-
-struct ButtonCase {
-    int baseId;
-    int slot;
-    std::string name;
-};
-
-class ButtonTest : public ClientTest, public ::testing::WithParamInterface<ButtonCase> {
-protected:
-    // What the host hears of the button holding this code and text.
-    std::string Report(std::int32_t code, const std::string& text) const {
-        const bool sideSwitch = GetParam().slot == kOnTopSwitch || GetParam().slot == kOnBottomSwitch;
-        return GetParam().name + "(" + std::to_string(code) + "," + text + (sideSwitch ? ",0)" : ")");
-    }
-};
-
-TEST_P(ButtonTest, ANewCodeEmptiesTheTextAndTheLastTextWins) {
-    const int base = GetParam().baseId;
-    EXPECT_EQ(Heard(base, u"23"), Report(23, ""));
-    EXPECT_EQ(Heard(base + 1, uR"(C:\Apps\paint.exe)"), Report(23, R"(C:\Apps\paint.exe)"));
-    EXPECT_EQ(Heard(base + 3, u"ctrl+z"), Report(23, "ctrl+z"));
-    EXPECT_EQ(Heard(base + 1, u"ctrl+z"), "") << "both text keys write the same text";
-    EXPECT_EQ(Heard(base, u"23"), "") << "the same code again changes nothing";
-    EXPECT_EQ(Heard(base, u"8"), Report(8, ""));
-    EXPECT_EQ(Heard(base + 3, u""), "");
-    EXPECT_EQ(Heard(base, u""), "");
-    EXPECT_EQ(Heard(base + 3, kKept + u"tail"), Report(8, kKeptText)) << "cut to 511 units";
-    EXPECT_EQ(Heard(base + 3, kKept + u"tail"), "");
-    EXPECT_EQ(Heard(base + 1, kKept + u"other tail"), "") << "compared as it is stored";
-    EXPECT_EQ(Heard(base + 1, u""), Report(8, ""));
-}
-
-TEST_P(ButtonTest, TheHostGetsAPointerIntoTheClientsOwnRecords) {
-    const std::vector<Call> calls = Feed(GetParam().baseId, u"8");
-    ASSERT_EQ(calls.size(), 1u);
-    const void* records[] = {&client->m_eraserSingle, &client->m_eraserDouble, &client->m_eraserLong,
-                             &client->m_topSwitch,    &client->m_bottomSwitch, client->m_menuWedges};
-    EXPECT_EQ(calls[0].pointer, records[GetParam().slot - kOnEraserSinglePress]);
-}
-
-std::vector<ButtonCase> EveryButton() {
-    std::vector<ButtonCase> buttons = {{7, kOnEraserSinglePress, "eraserSingle"}, {11, kOnEraserDoublePress, "eraserDouble"},
-                                       {15, kOnEraserLongPress, "eraserLong"},    {19, kOnTopSwitch, "topSwitch"},
-                                       {24, kOnBottomSwitch, "bottomSwitch"}};
-    for (int wedge = 0; wedge < 10; ++wedge) buttons.push_back({30 + 4 * wedge, kOnMenuOp, "wedge" + std::to_string(wedge)});
-    return buttons;
-}
-
-INSTANTIATE_TEST_SUITE_P(EveryButton, ButtonTest, ::testing::ValuesIn(EveryButton()));
-
-// ---- What scripts do not show --------------------------------------------
-
-using DispatchTest = ClientTest;
-
-TEST_F(DispatchTest, HostsAreCalledOnTheDispatchingThreadWithTheirContext) {
-    std::vector<Call> calls;
-    std::thread sync([&] { calls = Feed(0, u"2.1.0"); });
-    const std::thread::id syncId = sync.get_id();
-    sync.join();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].context, &host);
-    EXPECT_EQ(calls[0].thread, syncId);
-}
-
-TEST_F(DispatchTest, WedgesAreReportedAsOneArrayInIdOrder) {
-    for (int wedge = 0; wedge < 10; ++wedge) Feed(30 + 4 * wedge, u"10" + std::u16string(1, u'0' + wedge));
-    auto calls = Feed(69, u"last");
-    ASSERT_EQ(calls.size(), 1u);
-    for (int wedge = 0; wedge < 10; ++wedge) EXPECT_EQ(calls[0].wedges.at(wedge).function, 100 + wedge);
-    EXPECT_EQ(Text(calls[0].wedges[9].text), u"last");
-}
-
-TEST_F(DispatchTest, AnOverLongTextNeverReachesTheNextRecord) {
-    Feed(11, u"77");
-    Feed(8, std::u16string(5000, u'x'));
-    EXPECT_EQ(client->m_eraserDouble.function, 77);
-}
-
-TEST_F(DispatchTest, EveryListIsReportedWholeWithEveryValueEvenAnEmptyOne) {
-    for (int id = 75; id <= 80; ++id) {
-        SCOPED_TRACE(id);
-        std::vector<Call> calls = Feed(id, u"");
-        ASSERT_EQ(calls.size(), 1u);
-        EXPECT_EQ(calls[0].number, 0u);
-        EXPECT_NE(calls[0].pointer, nullptr) << "an empty list comes with a valid pointer";
-        for (const std::u16string value : {uR"([{"5":"5"}])", uR"([{"5":"5"}])", u"garbage"}) {
-            calls = Feed(id, value);
-            ASSERT_EQ(calls.size(), 1u);
-            EXPECT_EQ(calls[0].slot, kOnRunAppOptions + (id - 75));
-            EXPECT_EQ(calls[0].number, 1u);
-        }
+    std::vector<std::tuple<Id, std::string, const void*>> all;
+    for (const auto& button : buttons) all.emplace_back(button.function, button.name, button.record);
+    for (int wedge = 0; wedge < kWedgeCount; ++wedge)
+        all.emplace_back(WedgeFunction(wedge), "wedge" + std::to_string(wedge), cache.m_menuWedges);
+    for (const auto& [function, name, record] : all) {
+        SCOPED_TRACE(name);
+        const ButtonSettings keys = ButtonGroup(function);
+        const std::string hover = name.find("Switch") != std::string::npos ? ",0" : "";
+        const auto report = [&](const std::string& codeAndText) { return name + "(" + codeAndText + hover + ")"; };
+        EXPECT_EQ(Heard(keys.function, u"23"), report("23,"));
+        HandleValue(SettingOf(keys.appPath).binding, cache, hosts, uR"(C:\paint.exe)");
+        ASSERT_EQ(recorder.pointers.size(), 1u);
+        EXPECT_EQ(recorder.pointers[0], record) << "the host reads the cache's own record";
+        EXPECT_EQ(recorder.Take(), report(R"(23,C:\paint.exe)"));
+        EXPECT_EQ(Heard(keys.keystrokes, u"ctrl+z"), report("23,ctrl+z")) << "both texts write the one text";
+        EXPECT_EQ(Heard(keys.appPath, u"ctrl+z"), "");
+        EXPECT_EQ(Heard(keys.function, u"8"), report("8,")) << "a new code empties the text";
+        EXPECT_EQ(Heard(keys.function, u"x"), "");
+        EXPECT_EQ(Heard(keys.keystrokes, kLong), report("8," + kCut)) << "cut to 511 units";
+        EXPECT_EQ(Heard(keys.appPath, kLong + u"tail"), "") << "compared as it is stored";
     }
 }
 
-TEST_F(DispatchTest, CachedOnlyValuesKeepTheLastGoodOne) {
-    for (const std::u16string value : {u"5", u"", u"x", u"4294967296"}) {
-        Dispatch(29, value);
-        Dispatch(71, value);
-        EXPECT_EQ(client->m_menuCenterRightClick, 1u);
-        EXPECT_EQ(client->m_batteryAlertDelay, 5);
-    }
-    Dispatch(29, u"0");
-    EXPECT_EQ(client->m_menuCenterRightClick, 0u);
+TEST_F(Dispatch, WedgesAreReportedAsOneArray) {
+    for (int wedge = 0; wedge < kWedgeCount; ++wedge)
+        HandleValue(SettingOf(WedgeFunction(wedge)).binding, cache, hosts, std::u16string(1, u'0' + wedge));
+    recorder.Take();
+    HandleValue(SettingOf(ButtonGroup(WedgeFunction(9)).appPath).binding, cache, hosts, u"last");
+    const auto* wedges = static_cast<const PevraNUV_ButtonFunction*>(recorder.pointers.at(0));
+    for (int wedge = 0; wedge < kWedgeCount; ++wedge) EXPECT_EQ(wedges[wedge].function, wedge);
 }
 
-TEST_F(DispatchTest, CapturedKeystrokesAreKeptWhole) {
-    for (const std::u16string& keys :
-         {std::u16string(u"abc"), std::u16string(), std::u16string(u"ctrl+\"\\"), std::u16string(3000, u'q')}) {
-        Dispatch(74, keys);
-        EXPECT_EQ(client->m_capturedKeys, keys);
-    }
+TEST_F(Dispatch, QuietValuesAreKept) {
+    Heard(Id::MenuCenterRightClick, u"5");
+    Heard(Id::BatteryAlertDelay, u"-5");
+    Heard(Id::CapturedKeystrokes, u"ctrl+\"\\");
+    Heard(Id::MenuCenterRightClick, u"x");
+    EXPECT_EQ(cache.m_menuCenterRightClick, 1);
+    EXPECT_EQ(cache.m_batteryAlertDelay, -5);
+    EXPECT_EQ(cache.m_capturedKeys, u"ctrl+\"\\");
 }
 
-TEST_F(DispatchTest, OnlyKeysSpelledAsTheyTravelReachAHandler) {
-    // The key of id 72 with one backslash at each separator.
-    client->DispatchValue(u"ComponentsDriver\\PenHandler\\PenTransducer\\TiltSensitivity", u"7");
-    client->DispatchValue(uR"(ComponentsDriver\\BTButtonHandler\\KeystrokeCapture)", u"1");
-    EXPECT_TRUE(Calls().empty());
-    EXPECT_EQ(Heard(72, u"7"), "tilt(7)");
-}
+std::string g_order;
 
-TEST_F(DispatchTest, NothingRunsOnAClientThatIsShuttingDown) {
-    client->m_shuttingDown = true;
-    EXPECT_EQ(Heard(72, u"7"), "");
-    client->m_shuttingDown = false;
-    EXPECT_EQ(Heard(72, u"7"), "tilt(7)");
+TEST(HostRegistry, ReportsAtRegistrationAndCallsInAddressOrder) {
+    Recorder first, second;
+    PevraNUV_Callbacks tables[2] = {Recorder::kTable, Recorder::kTable};
+    HostRegistry hosts;
+    hosts.Register(nullptr, nullptr);
+    hosts.Register(&tables[1], &first);
+    hosts.Register(&tables[0], &first);
+    hosts.Register(&tables[1], &second);  // once more: one entry, the new context
+    EXPECT_EQ(second.Take(), "wedges(10)\nrangeA(0,6)\nrangeB(-90,90)");
+    tables[0].OnTiltSensitivity = [](void*, std::int32_t) { g_order += "0"; };
+    tables[1].OnTiltSensitivity = [](void*, std::int32_t) { g_order += "1"; };
+    tables[0].OnTipSensitivity = nullptr;  // a slot changed after registration counts at once
+    first.Take();
+    std::thread([&] {
+        hosts.NotifyHosts(&PevraNUV_Callbacks::OnTiltSensitivity, 7);
+        hosts.NotifyHosts(&PevraNUV_Callbacks::OnTipSensitivity, 7);
+    }).join();
+    EXPECT_EQ(g_order, "01");
+    EXPECT_EQ(first.Take(), "");
+    EXPECT_EQ(second.Take(), "tip(7)");
 }
 
 }  // namespace

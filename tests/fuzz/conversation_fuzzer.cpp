@@ -19,7 +19,7 @@
 #include "client/messages.h"
 #include "../e2e/posix_session.h"
 #include "fuzz_input.h"
-#include "settings/catalogue.h"
+#include "settings/setting_table.h"
 
 namespace {
 
@@ -99,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint8_t* body = data + at + 2;
         at += 2 + length;
         const std::u16string text = PevraNUV::fuzz::Units(body, length);
-        const auto& entry = PevraNUV::HandlerTable[(length ? body[0] : 0) % PevraNUV::HandlerTable.size()];
+        const PevraNUV::SettingId id = PevraNUV::HandlerTable[(length ? body[0] : 0) % PevraNUV::HandlerTable.size()];
         switch (operation) {
         case 0:  // any reply
             if (!NextRequest(request)) goto done;
@@ -113,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             Send(push, text);
             break;
         case 3:  // a push of a handled key with any value
-            Send(push, PevraNUV::wire::ComposeWriteRequest(entry.first, text));
+            Send(push, PevraNUV::wire::ComposeWriteRequest(PevraNUV::KeyById(id), text));
             break;
         case 4:  // a setter from the host meanwhile
             PevraNUV_SetTiltSensitivity(length);

@@ -1,11 +1,11 @@
-// Every handler family fed through DispatchValue, on a client whose
-// callbacks read every byte they are given (so that a record read past its
+// Every handler family fed its values, with callbacks that read every byte
+// they are given (so that a record read past its
 // end, or a text without its zero, shows under AddressSanitizer).
 #include <cstring>
 
-#include "client/settings_client.h"
+#include "dispatch/handlers.h"
 #include "fuzz_input.h"
-#include "settings/catalogue.h"
+#include "settings/setting_table.h"
 
 namespace {
 
@@ -67,22 +67,23 @@ PevraNUV_Callbacks RecordingTable() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    // One client for the whole run: the cache and the lists grow across
-    // inputs, as they do across a connection.
-    static PevraNUV::SettingsClient* client = [] {
+    // One cache for the whole run: it and its lists grow across inputs, as
+    // they do across a connection.
+    static PevraNUV::ValueCache cache;
+    static PevraNUV::HostRegistry hosts = [] {
         static PevraNUV_Callbacks table = RecordingTable();
-        PevraNUV::SettingsClient* created = PevraNUV::SettingsClient::Create();
-        created->m_callbackTables[&table] = nullptr;
-        return created;
+        PevraNUV::HostRegistry registry;
+        registry.Register(&table, nullptr);
+        return registry;
     }();
     if (size < 1) return 0;
-    const auto& entry = PevraNUV::HandlerTable[data[0] % PevraNUV::HandlerTable.size()];
-    client->DispatchValue(entry.first, PevraNUV::fuzz::Units(data + 1, size - 1));
+    const PevraNUV::SettingId id = PevraNUV::HandlerTable[data[0] % PevraNUV::HandlerTable.size()];
+    PevraNUV::HandleValue(PevraNUV::SettingOf(id).binding, cache, hosts, PevraNUV::fuzz::Units(data + 1, size - 1));
     // Option lists only grow, and each report hands over the whole list:
     // start them again now and then so that inputs stay fast.
-    if (client->m_runAppOptions.size() > 64) client->m_runAppOptions.clear();
-    for (auto* list : {&client->m_topButtonSingleOptions, &client->m_topButtonDoubleOptions,
-                       &client->m_topButtonLongOptions, &client->m_sideSwitchOptions, &client->m_radialWedgeOptions})
+    if (cache.m_runAppOptions.size() > 64) cache.m_runAppOptions.clear();
+    for (auto* list : {&cache.m_topButtonSingleOptions, &cache.m_topButtonDoubleOptions, &cache.m_topButtonLongOptions,
+                       &cache.m_sideSwitchOptions, &cache.m_radialWedgeOptions})
         if (list->size() > 64) list->clear();
     return 0;
 }
