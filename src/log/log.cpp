@@ -50,10 +50,10 @@ void LogMessage(const wchar_t* sentence) {
     }
 }
 
-void SetLogFilePath(const std::wstring& path) {
+void SetLogFilePath(const std::wstring& path, const std::wstring& fallbackPath) {
     std::lock_guard<std::mutex> guard(g_logFile.lock);
     g_logFile.path = path;
-    g_logFile.fallbackPath.clear();
+    g_logFile.fallbackPath = fallbackPath;
 }
 
 void ApplyLogLevel(int level) {
@@ -65,11 +65,7 @@ void ApplyLogLevel(int level) {
         if (!temp.empty()) fallbackPath = temp + kLogFileName;
         if (path.empty()) path.swap(fallbackPath);
     }
-    {
-        std::lock_guard<std::mutex> guard(g_logFile.lock);
-        g_logFile.path = path;
-        g_logFile.fallbackPath = fallbackPath;
-    }
+    SetLogFilePath(path, fallbackPath);
     g_logEnabled.store(level >= kDebuggerLogLevel, std::memory_order_relaxed);
 }
 

@@ -42,7 +42,8 @@ constexpr int kFileLogLevel = 5;      // and above: also the file PTabletSetting
 // written (a library under Program Files), in the user's temporary folder.
 void ApplyLogLevel(int level);
 
-// Sets the file directly (tests); no second place. An empty path writes no file.
-void SetLogFilePath(const std::wstring& path);
+// Sets the file, and the second place for it, directly (tests). An empty
+// path writes no file.
+void SetLogFilePath(const std::wstring& path, const std::wstring& fallbackPath = {});
 
 }  // namespace PevraNUV
