@@ -106,7 +106,7 @@ TEST(MessageCut, PushesIntoKeyAndValue) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        std::u16string key = u"unset", value = u"unset";
+        std::u16string_view key = u"unset", value = u"unset";
         ASSERT_TRUE(wire::CutPush(c.push, key, value));
         EXPECT_EQ(key, c.key);
         EXPECT_EQ(value, c.value);
@@ -133,7 +133,7 @@ TEST(MessageCut, RefusesTextsTheRulesCannotCut) {
         SCOPED_TRACE(c.what);
         std::u16string text = c.text;
         text.shrink_to_fit();
-        std::u16string key, value;
+        std::u16string_view key, value;
         EXPECT_FALSE(wire::CutPush(text, key, value));
         EXPECT_FALSE(wire::CutKey(text, key));
         EXPECT_FALSE(wire::CutValue(text, value));

@@ -5,9 +5,9 @@
 
 namespace PevraNUV::wire {
 
-RequestKind ClassifyRequest(const std::u16string& request) {
-    if (request.find(kReadRequestOpen) != std::u16string::npos) return RequestKind::Read;
-    if (request.find(kHandshakeRequest) != std::u16string::npos) return RequestKind::Handshake;
+RequestKind ClassifyRequest(std::u16string_view request) {
+    if (request.find(kReadRequestOpen) != std::u16string_view::npos) return RequestKind::Read;
+    if (request.find(kHandshakeRequest) != std::u16string_view::npos) return RequestKind::Handshake;
     return RequestKind::Write;
 }
 
@@ -15,24 +15,24 @@ namespace {
 
 // The first colon, if it is not the last unit: the point the cutting rules
 // measure from.
-bool FindCutPoint(const std::u16string& message, std::size_t& colon) {
+bool FindCutPoint(std::u16string_view message, std::size_t& colon) {
     colon = message.find(u':');
-    return message.size() >= 2 && colon != std::u16string::npos && colon + 1 < message.size();
+    return message.size() >= 2 && colon != std::u16string_view::npos && colon + 1 < message.size();
 }
 
 }  // namespace
 
-bool CutKey(const std::u16string& message, std::u16string& key) {
+bool CutKey(std::u16string_view message, std::u16string_view& key) {
     std::size_t colon;
     if (!FindCutPoint(message, colon)) return false;
     // Between the opening brace and quote and the quote before the colon:
     // min(n - 2, c - 3) units from position 2, none when that is negative.
     std::size_t end = colon >= 1 ? colon - 1 : 0;
-    key = end > 2 ? message.substr(2, end - 2) : std::u16string();
+    key = end > 2 ? message.substr(2, end - 2) : std::u16string_view();
     return true;
 }
 
-bool CutValue(const std::u16string& message, std::u16string& value) {
+bool CutValue(std::u16string_view message, std::u16string_view& value) {
     std::size_t colon;
     if (!FindCutPoint(message, colon)) return false;
     // From c + 2 to the end less two units; when the text is too short for
@@ -44,16 +44,16 @@ bool CutValue(const std::u16string& message, std::u16string& value) {
     return true;
 }
 
-bool CutPush(const std::u16string& message, std::u16string& key, std::u16string& value) {
+bool CutPush(std::u16string_view message, std::u16string_view& key, std::u16string_view& value) {
     return CutKey(message, key) && CutValue(message, value);
 }
 
-Judgement JudgeReply(const std::u16string& request, const std::u16string& reply) {
+Judgement JudgeReply(std::u16string_view request, std::u16string_view reply) {
     Judgement judgement;
     if (reply.empty()) return judgement;
     switch (ClassifyRequest(request)) {
     case RequestKind::Read:
-        if (reply.find(kReadReplyMark) == std::u16string::npos) {
+        if (reply.find(kReadReplyMark) == std::u16string_view::npos) {
             judgement.logMessage = kLogGetValueBadFormat;
             return judgement;
         }
@@ -69,7 +69,7 @@ Judgement JudgeReply(const std::u16string& request, const std::u16string& reply)
         judgement.ok = true;
         return judgement;
     case RequestKind::Write:
-        if (reply.find(kWriteReplyMark) == std::u16string::npos) {
+        if (reply.find(kWriteReplyMark) == std::u16string_view::npos) {
             judgement.logMessage = kLogSetValueBadFormat;
             return judgement;
         }

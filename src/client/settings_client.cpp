@@ -42,17 +42,6 @@ void SettingsClient::StopSyncThread() {
     m_syncThread.Join();
 }
 
-void SettingsClient::RunSerialized(const Task& task) {
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
-    if (m_shuttingDown.load()) return;
-    try {
-        task();
-    } catch (...) {
-        // Contained: the task's work is lost, the lock is released, and
-        // nothing crosses into the host.
-    }
-}
-
 void SettingsClient::EnqueueMessages(const std::vector<std::u16string>& messages) {
     m_outgoing.insert(m_outgoing.end(), messages.begin(), messages.end());
     platform::SetEvent(m_sendEvent.get());
@@ -63,7 +52,7 @@ void SettingsClient::EnqueueMessage(const std::u16string& message) {
     platform::SetEvent(m_sendEvent.get());
 }
 
-void SettingsClient::DispatchValue(const std::u16string& key, const std::u16string& value) {
+void SettingsClient::DispatchValue(std::u16string_view key, std::u16string_view value) {
     // A linear walk in handshake order: the first handled setting with
     // exactly this key. A key without one is dropped silently. Many keys
     // share a long prefix and a length, so they are compared with memcmp

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
-#include <functional>
+#include <string_view>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -15,8 +15,6 @@
 #include "platform/platform.h"
 
 namespace PevraNUV {
-
-using Task = std::function<void()>;
 
 class SettingsClient {
 public:
@@ -29,10 +27,23 @@ public:
     SettingsClient(const SettingsClient&) = delete;
     SettingsClient& operator=(const SettingsClient&) = delete;
 
-    // Runs task on the calling thread under m_lock, unless the client is
-    // shutting down. Tasks nest on one thread. An exception that leaves the
-    // task is contained here: it never leaves the lock held.
-    void RunSerialized(const Task& task);
+    // Runs task (any callable without arguments) on the calling thread under
+    // m_lock, unless the client is shutting down. Tasks nest on one thread.
+    // An exception that leaves the task is contained here: it never leaves
+    // the lock held. A template rather than a std::function: a task is
+    // built for every message and every value, and a std::function of a
+    // few references would allocate each time.
+    template <typename Task>
+    void RunSerialized(Task&& task) {
+        std::lock_guard<std::recursive_mutex> guard(m_lock);
+        if (m_shuttingDown.load()) return;
+        try {
+            task();
+        } catch (...) {
+            // Contained: the task's work is lost, the lock is released, and
+            // nothing crosses into the host.
+        }
+    }
 
     // Append to m_outgoing and signal m_sendEvent. Run only as tasks.
     void EnqueueMessages(const std::vector<std::u16string>& messages);
@@ -46,7 +57,7 @@ public:
     void StopSyncThread();
 
     // Hands a received value to the handler of its key, as a task.
-    void DispatchValue(const std::u16string& key, const std::u16string& value);
+    void DispatchValue(std::u16string_view key, std::u16string_view value);
 
     bool IsConnected() {
         std::lock_guard<std::recursive_mutex> guard(m_lock);
@@ -82,9 +93,10 @@ private:
     static std::uint32_t SyncThread(void* client);
     void RunSyncThread();
     // One exchange on the request pipe: the number of messages still
-    // waiting, or -1 on failure. It completes on exchangeEvent, which the
-    // sync thread reuses for all its exchanges.
-    std::int64_t SendNextMessage(platform::Handle requestPipe, platform::Handle exchangeEvent);
+    // waiting, or -1 on failure. It completes on exchangeEvent and reads the
+    // reply into reply, both of which the sync thread reuses for all its
+    // exchanges.
+    std::int64_t SendNextMessage(platform::Handle requestPipe, platform::Handle exchangeEvent, std::u16string& reply);
 
     // Joined by StopSyncThread and by the destructor; started by OpenPipes.
     // Declared last: it goes first, while everything it uses is still there.

@@ -1,7 +1,7 @@
 // The sync thread: writes the queued requests one at a time and judges their
 // replies, receives the values the service pushes, and stops the link when
 // the client is destroyed.
-#include <vector>
+#include <cstring>
 
 #include "client/messages.h"
 #include "client/settings_client.h"
@@ -14,20 +14,18 @@ namespace {
 constexpr std::uint32_t kPieceBytes = 1024;          // one read of a message
 constexpr std::uint32_t kExchangeTimeoutMs = 1000;   // the write, and each piece of a reply
 
+// Every target of this library is little-endian, so a message's UTF-16LE
+// bytes on the pipe are its string's own bytes: written and read without a
+// conversion or a copy of their own.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "the pipes carry UTF-16LE: a big-endian target needs a conversion here"
+#endif
+
 // Appends a piece of UTF-16LE bytes; an odd last byte is dropped.
 void AppendPiece(std::u16string& message, const unsigned char* bytes, std::uint32_t count) {
-    for (std::uint32_t i = 0; i + 1 < count; i += 2)
-        message += static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
-}
-
-std::vector<unsigned char> EncodeMessage(const std::u16string& message) {
-    std::vector<unsigned char> bytes;
-    bytes.reserve(message.size() * 2);
-    for (char16_t unit : message) {
-        bytes.push_back(static_cast<unsigned char>(unit & 0xFF));
-        bytes.push_back(static_cast<unsigned char>(unit >> 8));
-    }
-    return bytes;
+    const std::size_t size = message.size();
+    message.resize(size + count / 2);
+    std::memcpy(&message[size], bytes, count / 2 * sizeof(char16_t));
 }
 
 bool IsPieceError(const platform::IoResult& piece) {
@@ -63,7 +61,7 @@ void SettingsClient::RunSyncThread() {
     // One event for every exchange of this thread: reset before each, it
     // saves creating and closing one per request.
     platform::UniqueHandle exchangeEvent(platform::CreateManualResetEvent());
-    std::u16string push;
+    std::u16string push, reply;  // reused: their storage grows once
     unsigned char buffer[kPieceBytes];
     // One read is outstanding on the send-only pipe at any time; it is
     // cancelled and awaited before the buffer goes, on every way out.
@@ -90,7 +88,7 @@ void SettingsClient::RunSyncThread() {
         if (signalled == 1) {
             // Reset first, so that a batch queued during the exchange is not missed.
             platform::ResetEvent(sendEvent);
-            const std::int64_t waiting = SendNextMessage(requestPipe, exchangeEvent.get());
+            const std::int64_t waiting = SendNextMessage(requestPipe, exchangeEvent.get(), reply);
             if (waiting < 0) return;
             if (waiting > 0) platform::SetEvent(sendEvent);
             continue;
@@ -103,7 +101,7 @@ void SettingsClient::RunSyncThread() {
             }
             AppendPiece(push, buffer, piece.bytes);
             if (piece.ok) {
-                std::u16string key, value;
+                std::u16string_view key, value;
                 // A text that cannot be cut is dropped; the thread goes on.
                 if (wire::CutPush(push, key, value)) DispatchValue(key, value);
                 push.clear();
@@ -117,7 +115,8 @@ void SettingsClient::RunSyncThread() {
     }
 }
 
-std::int64_t SettingsClient::SendNextMessage(platform::Handle requestPipe, platform::Handle exchangeEvent) {
+std::int64_t SettingsClient::SendNextMessage(platform::Handle requestPipe, platform::Handle exchangeEvent,
+                                             std::u16string& reply) {
     std::u16string request;
     std::int64_t waiting = 0;
     RunSerialized([&] {
@@ -130,14 +129,13 @@ std::int64_t SettingsClient::SendNextMessage(platform::Handle requestPipe, platf
 
     // An event that could not be created fails here.
     if (!platform::ResetEvent(exchangeEvent)) return -1;
-    const std::vector<unsigned char> bytes = EncodeMessage(request);
-    std::u16string reply;
+    reply.clear();
     unsigned char buffer[kPieceBytes];
     {
         // Declared after the buffers: a transfer that did not complete in
         // time is cancelled and awaited before they are released.
         platform::Transfer transfer(requestPipe, exchangeEvent);
-        transfer.StartWrite(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+        transfer.StartWrite(request.data(), static_cast<std::uint32_t>(request.size() * sizeof(char16_t)));
         if (transfer.Await(kExchangeTimeoutMs) != platform::WaitResult::Signalled) return -1;
         transfer.Fetch();  // the write's own result is not examined
         for (;;) {

@@ -42,7 +42,7 @@ constexpr std::int32_t kRunAppOptionCode = 88;
 struct Call {
     ValueCache& cache;
     const HostRegistry& hosts;
-    const std::u16string& value;
+    std::u16string_view value;
 };
 
 // ---- Buttons: where each kind keeps its function record, and how the hosts
@@ -139,7 +139,7 @@ void Handle(const Call& call, const CurrentPen&) {
     cache.m_currentPenSerial = call.value;
     const auto pen = cache.m_pens.find(call.value);
     if (pen == cache.m_pens.end()) {
-        cache.m_pens.emplace(call.value, NewPen(call.value));
+        cache.m_pens.emplace(std::u16string(call.value), NewPen(call.value));
         return;
     }
     call.hosts.NotifyHosts(&PevraNUV_Callbacks::OnPenInfo, &pen->second);
@@ -225,7 +225,7 @@ void Handle(const Call& call, const CodeOptions& binding) {
 
 }  // namespace
 
-void HandleValue(const Binding& binding, ValueCache& cache, const HostRegistry& hosts, const std::u16string& value) {
+void HandleValue(const Binding& binding, ValueCache& cache, const HostRegistry& hosts, std::u16string_view value) {
     const Call call{cache, hosts, value};
     std::visit([&](const auto& family) { Handle(call, family); }, binding);
 }

@@ -2,7 +2,7 @@
 // when the value changed, tells every registered host.
 #pragma once
 
-#include <string>
+#include <string_view>
 
 #include "dispatch/bindings.h"
 #include "dispatch/host_registry.h"
@@ -12,6 +12,6 @@ namespace PevraNUV {
 
 // Runs the handler of binding's family on one received value. The caller
 // holds the client's lock (handlers run as tasks on the sync thread).
-void HandleValue(const Binding& binding, ValueCache& cache, const HostRegistry& hosts, const std::u16string& value);
+void HandleValue(const Binding& binding, ValueCache& cache, const HostRegistry& hosts, std::u16string_view value);
 
 }  // namespace PevraNUV

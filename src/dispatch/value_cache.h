@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -29,7 +30,7 @@ struct ValueCache {
     PevraNUV_ButtonFunction m_menuWedges[kWedgeCount]{};
     PevraNUV_ZoomMap m_zoomMap{};
     // Pens on file by serial number, and the serial named last.
-    std::map<std::u16string, PevraNUV_PenInfo> m_pens;
+    std::map<std::u16string, PevraNUV_PenInfo, std::less<>> m_pens;
     std::u16string m_currentPenSerial;
     // The halves of a pairing waiting for each other (see PairingHalf).
     std::u16string m_penSerial;
