@@ -107,6 +107,16 @@ if ! "$root/scripts/setup.sh"; then
 fi
 mkdir -p "$build_root"
 
+# The folders include one way only; the tests' size beside the code's.
+banner "layers and test size"
+if "$root/scripts/check-layers.py" "$root"; then
+  passed=$((passed + 1))
+  summary+=("layers: 1 passed")
+else
+  fail_step "layers: an upward include"
+fi
+"$root/scripts/test-ratio.py" || true
+
 for suite in "${suites[@]}"; do
   case $suite in
   linux-debug | linux-sanitize)
