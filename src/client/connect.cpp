@@ -12,12 +12,13 @@ namespace PevraNUV {
 namespace {
 
 // The handshake request, then a read request for every handled setting in
-// the table's handshake order: 68 messages.
-std::vector<std::u16string> BuildHandshake() {
-    std::vector<std::u16string> handshake;
-    handshake.reserve(HandlerTable.size() + 1);
-    handshake.push_back(wire::kHandshakeRequest);
-    for (SettingId id : HandlerTable) handshake.push_back(wire::ComposeReadRequest(KeyById(id)));
+// the table's handshake order: 68 messages, composed once.
+const std::vector<std::u16string>& Handshake() {
+    static const std::vector<std::u16string> handshake = [] {
+        std::vector<std::u16string> messages{wire::kHandshakeRequest};
+        for (SettingId id : HandlerTable) messages.push_back(wire::ComposeReadRequest(KeyById(id)));
+        return messages;
+    }();
     return handshake;
 }
 
@@ -60,7 +61,7 @@ void SettingsClient::OpenPipes(bool reconnect, int& result) {
     // Whatever was queued before the connection is dropped, never sent.
     std::deque<std::u16string> dropped;
     dropped.swap(m_outgoing);
-    const std::vector<std::u16string> handshake = BuildHandshake();
+    const std::vector<std::u16string>& handshake = Handshake();
 
     m_sendOnlyPipe = std::move(sendOnly);
     m_pipe = std::move(request);

@@ -35,7 +35,7 @@ public:
     // few references would allocate each time.
     template <typename Task>
     void RunSerialized(Task&& task) {
-        std::lock_guard<std::recursive_mutex> guard(m_lock);
+        std::lock_guard<std::recursive_mutex> serialized(m_lock);
         if (m_shuttingDown.load()) return;
         try {
             task();

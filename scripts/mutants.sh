@@ -1,0 +1,276 @@
+#!/usr/bin/env bash
+# Proves that the test suite bites: applies deliberate one-line faults to
+# the library, one at a time, runs the tests against each and prints which
+# were caught.
+#
+#   scripts/mutants.sh [--list] [--only N,M,...]
+#
+# Faults in portable code run against the native suite (build/linux-debug,
+# every test but the stress, soak, valgrind and package ones, each test at
+# most 60 s). Faults marked [win] (the .def file and src/platform/win) run
+# against the Windows x64 suite under Wine (build/windows-x64) and are
+# counted apart. A fault is caught when its build fails or a test fails.
+# Each fault is reverted before the next; the tree is restored on any exit.
+# Not part of the test command: about a minute a native fault, three a
+# Windows one.
+set -uo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+. "$root/scripts/env.sh"
+build_root=${PTSA_BUILD_ROOT:-$root/build}
+work=$(mktemp -d)
+trap 'python3 "$work/apply.py" restore; rm -rf "$work"' EXIT
+
+# The faults: "@ file" (with "[win]" for the Windows suite), "- line" as it
+# stands, "+ line" as the fault has it, "# what it breaks".
+cat >"$work/faults.txt" <<'FAULTS'
+@ src/api/exports.cpp
+-     if (index < 0 || index >= kWedgeCount) return;
++     if (index < 0 || index > kWedgeCount) return;
+# SetMenuOp takes an eleventh wedge
+@ src/api/exports.cpp
+- PEVRANUV_SCALAR_SETTER(PevraNUV_SetTipSensitivity, TipSensitivity)
++ PEVRANUV_SCALAR_SETTER(PevraNUV_SetTipSensitivity, TiltSensitivity)
+# a setter writes another setting
+@ src/api/exports.cpp
+-         ApplyLogLevel(kDefaultLogLevel);
++         ;
+# Shutdown keeps the log level
+@ src/api/exports.cpp
+-     Contained([] { Queue(ComposeZoomMap(PevraNUV_ZoomMap{0, 0, 0, 0})); });
++     Contained([] { Queue(ComposeZoomMap(PevraNUV_ZoomMap{0, 0, 0, 1})); });
+# the reset zoom map is not all zeros
+@ src/client/sync_thread.cpp
+- constexpr std::uint32_t kPieceBytes = 1024;          // one read of a message
++ constexpr std::uint32_t kPieceBytes = 1023;          // one read of a message
+# a piece size off by one
+@ src/client/sync_thread.cpp
+-             if (waiting > 0) platform::SetEvent(sendEvent);
++             ;
+# a missed notify: the rest of a batch waits
+@ src/client/sync_thread.cpp
+-             if (transfer.Await(kExchangeTimeoutMs) == platform::WaitResult::Signalled)
++             if (transfer.Await(platform::kInfinite) == platform::WaitResult::Signalled)
+# a dropped time limit on a reply
+@ src/client/sync_thread.cpp
+-                 Log(kLogSyncReadFailed);
++                 Log(kLogSyncLostConnection);
+# a wrong log sentence
+@ src/client/sync_thread.cpp
+-     std::memcpy(&message[size], bytes, count / 2 * sizeof(char16_t));
++     std::memcpy(&message[size], bytes + 1, count / 2 * sizeof(char16_t) - 1);
+# a piece decoded one byte off
+@ src/client/settings_client.cpp
+-     m_outgoing.insert(m_outgoing.end(), messages.begin(), messages.end());
++     m_outgoing.insert(m_outgoing.begin(), messages.begin(), messages.end());
+# a batch queued before the waiting ones
+@ src/client/settings_client.h
+-         std::lock_guard<std::recursive_mutex> serialized(m_lock);
++         std::unique_lock<std::recursive_mutex> serialized(m_lock, std::defer_lock);
+# a lock not taken
+@ src/client/connect.cpp
+-     dropped.swap(m_outgoing);
++     dropped = m_outgoing;
+# what was queued before Connect is sent
+@ src/client/connect.cpp
+-     if (!sendOnly) return fail(kLogCouldNotFindService);
++     if (!sendOnly) return fail(kLogReadModeFailed);
+# a wrong log sentence
+@ src/client/key_capture.cpp
+-         if (capacity >= keys.size() + 1) {
++         if (capacity >= keys.size()) {
+# the captured text without room for its zero
+@ src/client/messages.cpp
+-     std::size_t start = colon + 2;
++     std::size_t start = colon + 1;
+# values cut one unit early
+@ src/client/messages.cpp
+-         if (reply.find(kWriteReplyMark) == std::u16string_view::npos) {
++         if (reply.find(kWriteReplyMark) != std::u16string_view::npos) {
+# a write's acknowledgement refused
+@ src/settings/setting_table.h
+-       ReportedNumber{&ValueCache::m_tiltSensitivity, &PevraNUV_Callbacks::OnTiltSensitivity}) \
++       ReportedNumber{&ValueCache::m_tiltSensitivity, &PevraNUV_Callbacks::OnTipSensitivity}) \
+# a wrong slot
+@ src/settings/setting_table.h
+-     X(WedgeSouthwestAppPath, 35, uR"(ComponentsDriver\\PenHandler\\PenTransducer\\RadialMenuHandler\\ButtonRadialSouthwest\\ButtonSingle\\ButtonFunctionAppPath)", \
++     X(WedgeSouthwestAppPath, 35, uR"(ComponentsDriver\\PenHandler\\PenTransducer\\RadialMenuHandler\\ButtonRadialSouthwest\\ButtonSingle\\ButtonFunctionAppPat)", \
+# a key misspelt
+@ src/dispatch/handlers.cpp
+-     call.hosts.NotifyHosts(&PevraNUV_Callbacks::OnMenuOp, call.cache.m_menuWedges, static_cast<std::size_t>(wedge.index));
++     call.hosts.NotifyHosts(&PevraNUV_Callbacks::OnMenuOp, call.cache.m_menuWedges, static_cast<std::size_t>(wedge.index) % 9);
+# the outside wedge reported as the east one
+@ src/settings/setters.cpp
+-         batch.push_back(wire::ComposeReadRequest(KeyById(button.name)));
++         batch.push_back(wire::ComposeReadRequest(KeyById(button.keystrokes)));
+# the keystrokes read back from the wrong key
+@ src/settings/requests.cpp
+-     return Concatenate({u"{\"", key, u"\":\"", value, u"\"}"});
++     return Concatenate({u"{\"", key, u"\": \"", value, u"\"}"});
+# a write request spelt otherwise
+@ src/dispatch/number.h
+-     if (!negative && magnitude == kLimit) return std::nullopt;
++     ;
+# a number read past int32
+@ src/dispatch/handlers.cpp
+-     std::fill(std::begin(record.text), std::end(record.text), PevraNUV_Char{0});
++     ;
+# a new function code keeps the old text
+@ src/dispatch/handlers.cpp
+-     const std::uint32_t on = *number != 0 ? 1 : 0;
++     const std::uint32_t on = *number > 0 ? 1 : 0;
+# a negative hover click reads as off
+@ src/dispatch/handlers.cpp
+-     call.hosts.NotifyHosts(press.slot, &(call.cache.*press.record), std::size_t{0});
++     call.hosts.NotifyHosts(press.slot, &(call.cache.*press.record), std::size_t{1});
+# a wrong index for an eraser press
+@ src/dispatch/handlers.cpp
+-     if (cache.m_pens.empty()) return;
++     ;
+# a battery status without a pen
+@ src/dispatch/host_registry.cpp
+- constexpr std::int32_t kRangeB[2] = {-90, 90};
++ constexpr std::int32_t kRangeB[2] = {-90, 91};
+# a wrong range
+@ src/dispatch/host_registry.h
+-             return reinterpret_cast<std::uintptr_t>(a) < reinterpret_cast<std::uintptr_t>(b);
++             return reinterpret_cast<std::uintptr_t>(a) > reinterpret_cast<std::uintptr_t>(b);
+# hosts called in the wrong order
+@ src/dispatch/fixed_text.h
+-     return text.substr(0, std::min(text.find(u'\0'), N - 1));
++     return text.substr(0, std::min(text.find(u'\0'), N));
+# a text field without room for its zero
+@ src/dispatch/option_pairs.h
+-         from = close + kClose.size() + 1;
++         from = close + kClose.size();
+# option pairs without a separator
+@ src/log/log.cpp
+-     std::snprintf(prefix, sizeof prefix, "%02d:%02d:%02d.%03d -- %05lu/%05lu -- ", now.hour, now.minute, now.second,
++     std::snprintf(prefix, sizeof prefix, "%02d:%02d:%02d.%03d -- %05lu-%05lu -- ", now.hour, now.minute, now.second,
+# a record of another form
+@ src/log/log.cpp
+-         if (!g_logFile.fallbackPath.empty()) platform::AppendToFile(g_logFile.fallbackPath, record);
++         ;
+# no second place for the log file
+@ src/log/log.cpp
+-     g_logEnabled.store(level >= kDebuggerLogLevel, std::memory_order_relaxed);
++     g_logEnabled.store(level > kDebuggerLogLevel, std::memory_order_relaxed);
+# level 4 logs nothing
+@ src/platform/posix/pipe.cpp
+-     int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
++     int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+# a connect that blocks on a frozen service
+@ src/platform/posix/pipe.cpp
+-     return S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & 077) == 0;
++     return S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & 070) == 0;
+# a socket directory open to others
+@ src/platform/posix/process.cpp
+-     ::pthread_join(*thread, nullptr);
++     ::pthread_detach(*thread);
+# Shutdown returns before the sync thread has ended
+@ src/platform/posix/event.cpp
+-     if (!event->signalled.exchange(true) && event->sleepers.load() > 0 && !event->wakeupPending.exchange(true)) {
++     if (!event->signalled.exchange(true) && event->sleepers.load() > 1 && !event->wakeupPending.exchange(true)) {
+# a sleeper not woken
+@ src/api/PTabletSettingsAPI.def [win]
+-     PevraNUV_RegisterCallbacks @3
++     PevraNUV_RegisterCallbacks @30
+# a wrong ordinal
+@ src/platform/win/pipe.cpp [win]
+-     DWORD mode = PIPE_READMODE_MESSAGE;
++     DWORD mode = PIPE_READMODE_BYTE;
+# a pipe read as bytes, not messages
+@ src/platform/win/process.cpp [win]
+-     ::WaitForSingleObject(m_thread, INFINITE);
++     ;
+# Shutdown returns before the sync thread has ended
+@ src/platform/win/event.cpp [win]
+- bool SetEvent(Handle event) { return event != kInvalidHandle && ::SetEvent(event); }
++ bool SetEvent(Handle event) { return event != kInvalidHandle && ::ResetEvent(event); }
+# an event never signalled
+FAULTS
+
+# Applies fault N (1-based) or restores the tree; lists the faults.
+cat >"$work/apply.py" <<'PY'
+import pathlib, sys
+root = pathlib.Path(sys.argv[2] if len(sys.argv) > 2 else ".")
+work = pathlib.Path(__file__).parent
+faults, current = [], None
+for line in (work / "faults.txt").read_text().splitlines():
+    if line.startswith("@ "):
+        path, _, tag = line[2:].partition(" ")
+        current = {"path": path, "win": tag == "[win]"}
+        faults.append(current)
+    elif line.startswith("- "):
+        current["old"] = line[2:]
+    elif line.startswith("+ "):
+        current["new"] = line[2:]
+    elif line.startswith("# "):
+        current["what"] = line[2:]
+saved = work / "saved"
+if sys.argv[1] == "restore":
+    if saved.exists():
+        path, text = saved.read_text().split("\n", 1)
+        pathlib.Path(path).write_text(text)
+        saved.unlink()
+elif sys.argv[1] == "list":
+    for number, fault in enumerate(faults, 1):
+        print(f"{number}\t{'win' if fault['win'] else 'native'}\t{fault['path']}\t{fault['what']}")
+else:
+    fault = faults[int(sys.argv[1]) - 1]
+    path = root / fault["path"]
+    text = path.read_text()
+    if text.count(fault["old"] + "\n") != 1:
+        sys.exit(f"fault {sys.argv[1]}: the line is not in {fault['path']} exactly once: {fault['old']}")
+    saved.write_text(f"{path}\n{text}")
+    path.write_text(text.replace(fault["old"] + "\n", fault["new"] + "\n"))
+PY
+
+if [[ ${1:-} == --list ]]; then python3 "$work/apply.py" list; exit 0; fi
+only=
+[[ ${1:-} == --only ]] && only=",${2:-},"
+
+# Runs the suite of one build; 0 when every test passed.
+run_suite() {
+  local kind=$1 dir=$build_root/$2
+  cmake --build "$dir" >"$work/build.log" 2>&1 || return 1
+  if [[ $kind == native ]]; then
+    ctest --test-dir "$dir" -j2 --timeout 60 -LE 'stress|valgrind|package' >"$work/test.log" 2>&1
+  else
+    "$PTSA_WINESERVER" -p >/dev/null 2>&1 || true
+    ctest --test-dir "$dir" -j2 --timeout 120 -LE 'package' >"$work/test.log" 2>&1
+  fi
+}
+
+for kind in native win; do
+  dir=linux-debug
+  [[ $kind == win ]] && dir=windows-x64
+  [[ -f $build_root/$dir/CMakeCache.txt ]] || { echo "no build in $build_root/$dir: run scripts/test.sh $dir first"; exit 2; }
+  echo "== $kind faults against $build_root/$dir"
+  if ! run_suite "$kind" "$dir"; then echo "the $kind suite fails without a fault: fix that first"; exit 2; fi
+done
+
+declare -A caught total
+while IFS=$'\t' read -r number kind path what; do
+  [[ -n $only && $only != *",$number,"* ]] && continue
+  dir=linux-debug
+  [[ $kind == win ]] && dir=windows-x64
+  python3 "$work/apply.py" "$number" "$root" || exit 2
+  start=$(date +%s)
+  if run_suite "$kind" "$dir"; then
+    verdict="SURVIVED"
+  else
+    verdict=caught
+    caught[$kind]=$((${caught[$kind]:-0} + 1))
+    grep -q 'FAILED:' "$work/build.log" && verdict="caught (build)"
+  fi
+  total[$kind]=$((${total[$kind]:-0} + 1))
+  python3 "$work/apply.py" restore
+  printf '%2d %-6s %-16s %-36s %s (%d s)\n' "$number" "$kind" "$verdict" "$path" "$what" $(($(date +%s) - start))
+done < <(python3 "$work/apply.py" list)
+# Rebuild the unfaulted tree.
+cmake --build "$build_root/linux-debug" >/dev/null 2>&1
+[[ -n ${total[win]:-} ]] && cmake --build "$build_root/windows-x64" >/dev/null 2>&1
+for kind in native win; do
+  [[ -n ${total[$kind]:-} ]] && echo "$kind: ${caught[$kind]:-0}/${total[$kind]} caught"
+done
