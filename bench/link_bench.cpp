@@ -1,7 +1,16 @@
-// Measures the live link against the floor the design allows: the
-// handshake's 68 exchanges and the push path, each beside a raw client of
-// the same pipes in the same run. Prints figures and ratios; asserts nothing.
+// Measures the library against two raw clients of the same pipes, in one
+// run, all against the bench service: the handshake (the library's own
+// first handshake, which the raw clients replay byte for byte) and the push
+// rate. Prints figures and ratios; asserts nothing.
+//
+//   ptsa_link_bench [--rounds R] [--pushes N] [--push-runs P] [--only lean|design|library]
+//
+// --only runs one client alone, for a profiler.
+#include <sched.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -12,211 +21,237 @@
 #include <vector>
 
 #include "PTabletSettingsAPI.h"
-#include "child_process.h"
+#include "design_client.h"
+#include "lean_client.h"
 #include "posix_session.h"
-#include "client/messages.h"
-#include "client/settings_client.h"
-#include "raw_client.h"
-#include "settings/catalogue.h"
-
-#include <thread>
-
-#ifndef _WIN32
-#include <malloc.h>
-#endif
+#include "request.h"
+#include "service_process.h"
 
 using Clock = std::chrono::steady_clock;
-using PevraNUV::bench::RawClient;
-using PevraNUV::test::ChildProcess;
+using namespace PevraNUV::bench;
 
 namespace {
 
-std::mutex g_mutex;
-std::condition_variable g_changed;
-int g_zoomCalls = 0;
-Clock::time_point g_firstValue;  // the handshake's first value (the versions)
-std::vector<Clock::time_point> g_pushTimes;
+constexpr auto kPatience = std::chrono::seconds(30);
 
-double Microseconds(Clock::duration duration) {
-    return std::chrono::duration<double, std::micro>(duration).count();
-}
+double Microseconds(Clock::duration duration) { return std::chrono::duration<double, std::micro>(duration).count(); }
 
 double Median(std::vector<double> values) {
+    if (values.empty()) return 0;
     std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
+    return values[values.size() / 2];
 }
 
-std::vector<std::u16string> Handshake() {
-    std::vector<std::u16string> messages{PevraNUV::wire::kHandshakeRequest};
-    for (const auto& entry : PevraNUV::HandlerTable) messages.push_back(PevraNUV::wire::ComposeReadRequest(entry.first));
-    return messages;
+// What a host sees of a client: the handshake's last value, and the pushes.
+class Observer {
+public:
+    void Expect(int replies, long pushes) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_replies = 0;
+        m_expectedReplies = replies;
+        m_handshakeDone = false;
+        m_pushes = 0;
+        m_expectedPushes = pushes;
+    }
+
+    // Called for every read reply's value by the design-shaped client.
+    void Replied() {
+        if (++m_replies == m_expectedReplies) HandshakeDone();
+    }
+
+    void HandshakeDone() {
+        const auto now = Clock::now();
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_handshakeAt = now;
+        m_handshakeDone = true;
+        m_changed.notify_all();
+    }
+
+    // Called on one thread at a time; only the last push takes the lock.
+    void Pushed() {
+        const auto now = Clock::now();
+        const long count = m_pushes.load(std::memory_order_relaxed) + 1;
+        if (count == 1) m_firstPush = now;
+        m_lastPush = now;
+        m_pushes.store(count, std::memory_order_relaxed);
+        if (count == m_expectedPushes) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_changed.notify_all();
+        }
+    }
+
+    // The time of the handshake's last value, or nothing.
+    bool AwaitHandshake(Clock::time_point& at) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (!m_changed.wait_for(lock, kPatience, [this] { return m_handshakeDone; })) return false;
+        at = m_handshakeAt;
+        return true;
+    }
+
+    // Pushes a second from the first to the last, or 0.
+    double AwaitPushes() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (!m_changed.wait_for(lock, kPatience, [this] { return m_pushes.load() >= m_expectedPushes; })) return 0;
+        return (m_expectedPushes - 1) / std::chrono::duration<double>(m_lastPush - m_firstPush).count();
+    }
+
+    void ResetPushes() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_pushes = 0;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_replies = 0, m_expectedReplies = 0;
+    bool m_handshakeDone = false;
+    Clock::time_point m_handshakeAt;
+    std::atomic<long> m_pushes{0};
+    long m_expectedPushes = 0;
+    Clock::time_point m_firstPush, m_lastPush;
+};
+
+Observer g_observer;
+
+struct Setup {
+    ServiceProcess& service;
+    std::vector<Request> handshake;
+    int reads = 0;  // read requests in the handshake
+    long pushes = 0;
+};
+
+// One client's handshake (microseconds, negative on failure) and, when
+// asked, a burst of pushes after it (pushes a second, 0 on failure).
+struct Figures {
+    double handshake = -1;
+    double pushRate = 0;
+};
+
+using Run = Figures (*)(Setup&, bool withPushes);
+
+Figures RunLean(Setup& setup, bool withPushes) {
+    Figures figures;
+    g_observer.Expect(setup.reads, setup.pushes);
+    const auto start = Clock::now();
+    LeanClient client;
+    bool ok = client.Connected();
+    Units key, value;
+    for (std::size_t i = 0; ok && i < setup.handshake.size(); ++i) ok = client.Exchange(setup.handshake[i], value);
+    if (!ok) return figures;
+    figures.handshake = Microseconds(Clock::now() - start);
+    if (!withPushes) return figures;
+    setup.service.WriteLine("push " + std::to_string(setup.pushes));
+    for (long n = 0; n < setup.pushes && client.ReceivePush(key, value); ++n) g_observer.Pushed();
+    figures.pushRate = g_observer.AwaitPushes();
+    return figures;
 }
 
-PevraNUV_Callbacks Callbacks() {
+Figures RunDesign(Setup& setup, bool withPushes) {
+    Figures figures;
+    g_observer.Expect(setup.reads, setup.pushes);
+    const DesignHost host{&g_observer, [](void* observer, Units) { static_cast<Observer*>(observer)->Replied(); },
+                          [](void* observer, Units, Units) { static_cast<Observer*>(observer)->Pushed(); }};
+    const auto start = Clock::now();
+    DesignClient client(host);
+    if (!client.Connected()) return figures;
+    client.Enqueue(setup.handshake);
+    Clock::time_point end;
+    if (!g_observer.AwaitHandshake(end)) return figures;
+    figures.handshake = Microseconds(end - start);
+    if (!withPushes) return figures;
+    setup.service.WriteLine("push " + std::to_string(setup.pushes));
+    figures.pushRate = g_observer.AwaitPushes();
+    return figures;
+}
+
+Figures RunLibrary(Setup& setup, bool withPushes) {
+    Figures figures;
+    g_observer.Expect(setup.reads, setup.pushes);
     PevraNUV_Callbacks table{};
-    // The zoom map is the handshake's last value, and it differs from a
-    // fresh client's zero map: its callback ends the handshake.
-    table.OnSlavedDisplayZoom = [](void*, PevraNUV_ZoomMap) {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        ++g_zoomCalls;
-        g_changed.notify_all();
+    // The zoom map is the handshake's last value; OnPenInfo follows every
+    // battery value once a pen is on file, which the handshake files.
+    table.OnSlavedDisplayZoom = [](void* observer, PevraNUV_ZoomMap) {
+        static_cast<Observer*>(observer)->HandshakeDone();
     };
-    table.OnVersions = [](void*, const PevraNUV_Versions*) {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        if (g_zoomCalls == 0) g_firstValue = Clock::now();
-    };
-    table.OnPenInfo = [](void*, const PevraNUV_PenInfo*) {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        g_pushTimes.push_back(Clock::now());
-    };
-    return table;
-}
-
-bool StartService(ChildProcess& service) {
-    return service.Started() && service.WaitForLine("ready", 20000);
-}
-
-void MeasureHandshake(const char* servicePath, int rounds) {
-    ChildProcess service(servicePath, {});
-    if (!StartService(service)) return (void)std::printf("handshake: the service did not start\n");
-    const std::vector<std::u16string> messages = Handshake();
-    PevraNUV_Callbacks table = Callbacks();
-    std::vector<double> raw, library, rawFirst, libraryConnect, libraryFirst;
-    for (int round = 0; round < rounds; ++round) {
-        auto start = Clock::now();
-        {
-            RawClient client;
-            std::u16string reply;
-            bool ok = client.Connected();
-            for (std::size_t i = 0; ok && i < messages.size(); ++i) {
-                ok = client.Exchange(messages[i], reply);
-                if (i == 1) rawFirst.push_back(Microseconds(Clock::now() - start));
-            }
-            if (!ok) return (void)std::printf("handshake: the raw client failed\n");
-            raw.push_back(Microseconds(Clock::now() - start));
+    table.OnPenInfo = [](void* observer, const PevraNUV_PenInfo*) { static_cast<Observer*>(observer)->Pushed(); };
+    PevraNUV_RegisterCallbacks(&table, &g_observer);
+    const auto start = Clock::now();
+    Clock::time_point end;
+    if (PevraNUV_Connect(0) == 0 && g_observer.AwaitHandshake(end)) {
+        figures.handshake = Microseconds(end - start);
+        if (withPushes) {
+            g_observer.ResetPushes();  // the handshake's own battery value
+            setup.service.WriteLine("push " + std::to_string(setup.pushes));
+            figures.pushRate = g_observer.AwaitPushes();
         }
-        PevraNUV_RegisterCallbacks(&table, nullptr);
-        g_zoomCalls = 0;
-        start = Clock::now();
-        if (PevraNUV_Connect(0) != 0) return (void)std::printf("handshake: the library did not connect\n");
-        libraryConnect.push_back(Microseconds(Clock::now() - start));
-        {
-            std::unique_lock<std::mutex> lock(g_mutex);
-            if (!g_changed.wait_for(lock, std::chrono::seconds(10), [] { return g_zoomCalls > 0; }))
-                return (void)std::printf("handshake: the library's handshake did not finish\n");
-            libraryFirst.push_back(Microseconds(g_firstValue - start));
-        }
-        library.push_back(Microseconds(Clock::now() - start));
-        PevraNUV_Shutdown();
-    }
-    const double rawMedian = Median(raw), libraryMedian = Median(library);
-    std::printf("handshake of %zu exchanges, median of %d rounds: raw %.0f us, library %.0f us, ratio %.2f\n",
-                messages.size(), rounds, rawMedian, libraryMedian, libraryMedian / rawMedian);
-    // Where the time goes: opening the link and the first value, then the
-    // other 66 exchanges.
-    const double rawRest = rawMedian - Median(rawFirst), libraryRest = libraryMedian - Median(libraryFirst);
-    std::printf("  first value: raw %.0f us, library %.0f us (Connect returned after %.0f us); "
-                "the other %zu exchanges: raw %.1f us each, library %.1f us each, ratio %.2f\n",
-                Median(rawFirst), Median(libraryFirst), Median(libraryConnect), messages.size() - 2,
-                rawRest / (messages.size() - 2), libraryRest / (messages.size() - 2), libraryRest / rawRest);
-}
-
-// Pushes per second between the first and the last of a burst.
-double Rate(const std::vector<Clock::time_point>& times) {
-    if (times.size() < 2) return 0;
-    return (times.size() - 1) / std::chrono::duration<double>(times.back() - times.front()).count();
-}
-
-void MeasurePushes(const char* servicePath, int pushes) {
-    const std::vector<std::string> arguments{"--push-rate", "1000000", "--push-count", std::to_string(pushes)};
-    std::vector<Clock::time_point> raw;
-    {
-        ChildProcess service(servicePath, arguments);
-        if (!StartService(service)) return (void)std::printf("pushes: the service did not start\n");
-        RawClient client;
-        std::u16string text;
-        if (!client.Connected() || !client.Exchange(PevraNUV::wire::kHandshakeRequest, text))
-            return (void)std::printf("pushes: the raw client failed\n");
-        while (static_cast<int>(raw.size()) < pushes && client.ReceivePush(text)) raw.push_back(Clock::now());
-    }
-    {
-        ChildProcess service(servicePath, arguments);
-        if (!StartService(service)) return (void)std::printf("pushes: the service did not start\n");
-        PevraNUV_Callbacks table = Callbacks();
-        PevraNUV_RegisterCallbacks(&table, nullptr);
-        g_pushTimes.clear();
-        if (PevraNUV_Connect(0) != 0) return (void)std::printf("pushes: the library did not connect\n");
-        // Until the burst is over: no callback for half a second.
-        std::size_t seen = 0;
-        for (;;) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(500));
-            std::lock_guard<std::mutex> lock(g_mutex);
-            if (g_pushTimes.size() == seen && seen > 0) break;
-            seen = g_pushTimes.size();
-        }
-        PevraNUV_Shutdown();
-    }
-    const double rawRate = Rate(raw), libraryRate = Rate(g_pushTimes);
-    std::printf("pushes: raw reader %zu at %.0f/s, library %zu callbacks at %.0f/s, ratio %.2f\n", raw.size(),
-                rawRate, g_pushTimes.size(), libraryRate, libraryRate / rawRate);
-}
-
-// A setter's time on a host thread while the sync thread is kept busy by
-// pushes at full rate: the time to compose and queue, lock waits included.
-void MeasureSetterLatency(const char* servicePath, int calls) {
-    ChildProcess service(servicePath, {"--push-rate", "1000000", "--push-count", "100000000"});
-    if (!StartService(service)) return (void)std::printf("setter: the service did not start\n");
-    PevraNUV_Callbacks table = Callbacks();
-    PevraNUV_RegisterCallbacks(&table, nullptr);
-    if (PevraNUV_Connect(0) != 0) return (void)std::printf("setter: the library did not connect\n");
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // pushes flowing
-    std::vector<double> took;
-    took.reserve(calls);
-    for (int call = 0; call < calls; ++call) {
-        const auto start = Clock::now();
-        PevraNUV_SetTiltSensitivity(static_cast<unsigned>(call));
-        took.push_back(Microseconds(Clock::now() - start));
     }
     PevraNUV_Shutdown();
-    std::sort(took.begin(), took.end());
-    std::printf("setter latency over %d calls while pushes arrive: median %.2f us, p99 %.2f us, max %.0f us\n", calls,
-                took[took.size() / 2], took[took.size() * 99 / 100], took.back());
+    return figures;
 }
 
-// Heap bytes a connected client holds once its handshake is done.
-void MeasureClientMemory(const char* servicePath) {
-#ifdef _WIN32
-    (void)servicePath;
-#else
-    ChildProcess service(servicePath, {});
-    if (!StartService(service)) return (void)std::printf("memory: the service did not start\n");
-    PevraNUV_Shutdown();
-    const std::size_t before = mallinfo2().uordblks;
-    PevraNUV_Callbacks table = Callbacks();
-    PevraNUV_RegisterCallbacks(&table, nullptr);
-    g_zoomCalls = 0;
-    if (PevraNUV_Connect(0) != 0) return (void)std::printf("memory: the library did not connect\n");
-    {
-        std::unique_lock<std::mutex> lock(g_mutex);
-        g_changed.wait_for(lock, std::chrono::seconds(10), [] { return g_zoomCalls > 0; });
-    }
-    const std::size_t after = mallinfo2().uordblks;
-    PevraNUV_Shutdown();
-    std::printf("memory: a connected client after its handshake holds %zu heap bytes (the client object %zu)\n",
-                after - before, sizeof(PevraNUV::SettingsClient));
-#endif
+struct Client {
+    const char* name;
+    Run run;
+};
+const Client kClients[] = {{"lean", RunLean}, {"design", RunDesign}, {"library", RunLibrary}};
+
+int CpuCount() {
+    cpu_set_t set;
+    return sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 0;
+}
+
+void PrintRow(const char* what, const char* unit, const std::vector<double> (&figures)[3]) {
+    const double lean = Median(figures[0]), design = Median(figures[1]), library = Median(figures[2]);
+    std::printf("%-10s lean %9.0f  design %9.0f  library %9.0f %s   library/lean %.2f  library/design %.2f\n", what,
+                lean, design, library, unit, library / lean, library / design);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    int rounds = 200, pushRuns = 5;
+    long pushes = 50000;
+    std::string only;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (!std::strcmp(argv[i], "--rounds")) rounds = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--pushes")) pushes = std::atol(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--push-runs")) pushRuns = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--only")) only = argv[i + 1];
+    }
     if (!PevraNUV::test::EnterOwnPosixSession()) return 1;  // a session of its own, for its own pipes
     PevraNUV_Shutdown();  // a client named after this session's pipes
-    const int rounds = argc > 1 ? std::atoi(argv[1]) : 200;
-    const int pushes = argc > 2 ? std::atoi(argv[2]) : 20000;
-    MeasureHandshake(PTSA_SERVICE_PATH, rounds);
-    MeasurePushes(PTSA_SERVICE_PATH, pushes);
-    MeasureSetterLatency(PTSA_SERVICE_PATH, argc > 3 ? std::atoi(argv[3]) : 100000);
-    MeasureClientMemory(PTSA_SERVICE_PATH);
+
+    const std::string recording = "/tmp/ptsa-bench-" + std::to_string(getpid()) + ".requests";
+    ServiceProcess service(PTSA_BENCH_SERVICE_PATH, {"--record", recording});
+    if (!service.Started() || !service.WaitForLine("ready", 10000))
+        return std::printf("the bench service did not start\n"), 1;
+    Setup setup{service, {}, 0, pushes};
+    // The library's first handshake is recorded, and warms it up.
+    if (RunLibrary(setup, false).handshake < 0 || !service.WaitForLine("recorded", 10000))
+        return std::printf("the library's first handshake failed\n"), 1;
+    setup.handshake = Prepare(ReadRecording(recording));
+    std::remove(recording.c_str());
+    for (const Request& request : setup.handshake) setup.reads += request.kind == Kind::Read;
+    std::printf("handshake recorded from the library: %zu requests, %d reads; %d CPU%s\n", setup.handshake.size(),
+                setup.reads, CpuCount(), CpuCount() == 1 ? "" : "s");
+
+    std::vector<double> handshakes[3], rates[3];
+    for (int round = 0; round < rounds + pushRuns; ++round) {
+        const bool withPushes = round >= rounds;
+        for (int k = 0; k < 3; ++k) {
+            const int which = (round + k) % 3;  // each client goes first in turn
+            if (!only.empty() && only != kClients[which].name) continue;
+            const Figures figures = kClients[which].run(setup, withPushes);
+            if (figures.handshake < 0 || (withPushes && figures.pushRate <= 0))
+                return std::printf("the %s client failed\n", kClients[which].name), 1;
+            if (!withPushes) handshakes[which].push_back(figures.handshake);
+            else rates[which].push_back(figures.pushRate);
+        }
+    }
+    if (!only.empty()) return 0;
+    std::printf("handshake of %zu exchanges, median of %d rounds; pushes, %ld a run, median of %d runs\n",
+                setup.handshake.size(), rounds, pushes, pushRuns);
+    PrintRow("handshake", "us ", handshakes);
+    PrintRow("pushes", "/s ", rates);
     return 0;
 }
