@@ -101,7 +101,7 @@ bool DesignClient::SendNext() {
 bool DesignClient::ReceivePush() {
     Units push, key, value;
     if (!Receive(m_push.get(), push)) return false;
-    if (!CutKey(push, key) || !CutValue(push, value)) return true;  // dropped, as a text that cannot be cut
+    if (!CutPush(push, key, value)) return true;  // dropped, as a text that cannot be cut
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     m_host.onPush(m_host.context, key, value);
     return true;

@@ -24,7 +24,7 @@ bool LeanClient::Exchange(const Request& request, Units& value) {
 
 bool LeanClient::ReceivePush(Units& key, Units& value) {
     Units push;
-    return Receive(m_push.get(), push) && CutKey(push, key) && CutValue(push, value);
+    return Receive(m_push.get(), push) && CutPush(push, key, value);
 }
 
 }  // namespace PevraNUV::bench

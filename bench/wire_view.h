@@ -32,23 +32,34 @@ inline Kind Classify(Units request) {
 inline bool HandshakeReplyOk(Units reply) { return !reply.empty() && reply.compare(wire::kWriteReplyMark) >= 0; }
 inline bool ReadReplyOk(Units reply) { return reply.find(wire::kReadReplyMark) != Units::npos; }
 
-// The text after the first colon less the quotes and the brace around it:
-// the value of a read reply or a push, the key of a read request.
-inline bool CutValue(Units message, Units& value) {
-    const std::size_t colon = message.find(u':');
-    if (message.size() < 2 || colon == Units::npos || colon + 1 >= message.size()) return false;
+// The cutting rules measure from the first colon, if it is not the last unit.
+inline bool FindCutPoint(Units message, std::size_t& colon) {
+    colon = message.find(u':');
+    return message.size() >= 2 && colon != Units::npos && colon + 1 < message.size();
+}
+
+// The text after the colon less the quotes and the brace around it: the
+// value of a read reply or a push, the key of a read request.
+inline Units ValueAt(Units message, std::size_t colon) {
     const std::size_t start = colon + 2 < message.size() ? colon + 2 : message.size();
     const std::size_t end = message.size() - 2;
-    value = end >= start ? message.substr(start, end - start) : message.substr(start);
+    return end >= start ? message.substr(start, end - start) : message.substr(start);
+}
+
+inline bool CutValue(Units message, Units& value) {
+    std::size_t colon;
+    if (!FindCutPoint(message, colon)) return false;
+    value = ValueAt(message, colon);
     return true;
 }
 
-// The key of a push: between the opening brace and quote and the quote
-// before the colon.
-inline bool CutKey(Units message, Units& key) {
-    const std::size_t colon = message.find(u':');
-    if (message.size() < 2 || colon == Units::npos || colon + 1 >= message.size()) return false;
+// A push's key (between the opening brace and quote and the quote before
+// the colon) and its value, with one search for the colon.
+inline bool CutPush(Units message, Units& key, Units& value) {
+    std::size_t colon;
+    if (!FindCutPoint(message, colon)) return false;
     key = colon > 3 ? message.substr(2, colon - 3) : Units();
+    value = ValueAt(message, colon);
     return true;
 }
 
