@@ -200,16 +200,26 @@ int CpuCount() {
     return sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 0;
 }
 
+// The median of each client's figures, and the library's ratios two ways:
+// of the medians, and the median of the ratios within each round, which
+// pairs figures taken moments apart on a machine whose load drifts.
 void PrintRow(const char* what, const char* unit, const std::vector<double> (&figures)[3]) {
     const double lean = Median(figures[0]), design = Median(figures[1]), library = Median(figures[2]);
-    std::printf("%-10s lean %9.0f  design %9.0f  library %9.0f %s   library/lean %.2f  library/design %.2f\n", what,
-                lean, design, library, unit, library / lean, library / design);
+    std::vector<double> toLean, toDesign;
+    for (std::size_t i = 0; i < figures[2].size(); ++i) {
+        toLean.push_back(figures[2][i] / figures[0][i]);
+        toDesign.push_back(figures[2][i] / figures[1][i]);
+    }
+    std::printf("%-10s lean %7.0f  design %7.0f  library %7.0f %s  library/lean %.2f (paired %.2f)  "
+                "library/design %.2f (paired %.2f)\n",
+                what, lean, design, library, unit, library / lean, Median(toLean), library / design,
+                Median(toDesign));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    int rounds = 200, pushRuns = 5;
+    int rounds = 200, pushRuns = 9;
     long pushes = 50000;
     std::string only;
     for (int i = 1; i + 1 < argc; i += 2) {
