@@ -8,7 +8,8 @@
 // Standard input, one command a line: "push N" sends N pushes to every open
 // push pipe. Standard output: "ready" once both pipes listen; "recorded"
 // once the first client's request pipe has closed and FILE holds the
-// requests it sent, for the raw clients to replay.
+// requests it sent, for the raw clients to replay. The end of its input
+// ends it.
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -62,6 +63,10 @@ Fd Listen(const char* name) {
 class Service {
 public:
     explicit Service(std::string recordPath) : m_recordPath(std::move(recordPath)) {}
+    ~Service() {
+        if (m_listenPush.valid()) ::unlink(PipeAddress(kPushPipe).sun_path);
+        if (m_listenRequest.valid()) ::unlink(PipeAddress(kRequestPipe).sun_path);
+    }
 
     bool Open() {
         ::mkdir(SocketDirectory().c_str(), 0700);

@@ -37,6 +37,13 @@ ServiceProcess::ServiceProcess(const std::string& program, const std::vector<std
 
 ServiceProcess::~ServiceProcess() {
     if (m_pid <= 0) return;
+    // The end of its input ends the service, which then removes its socket
+    // files; one that does not end within a second is terminated.
+    m_input = Fd();
+    for (int waited = 0; waited < 100; ++waited) {
+        if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) return;
+        ::usleep(10000);
+    }
     ::kill(m_pid, SIGTERM);
     ::waitpid(m_pid, nullptr, 0);
 }

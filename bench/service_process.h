@@ -14,7 +14,7 @@ namespace PevraNUV::bench {
 class ServiceProcess {
 public:
     ServiceProcess(const std::string& program, const std::vector<std::string>& arguments);
-    ~ServiceProcess();  // SIGTERM, and waits for it
+    ~ServiceProcess();  // ends its input and waits for it (SIGTERM after a second)
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;
 
