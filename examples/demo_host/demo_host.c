@@ -228,7 +228,7 @@ static void ChangeSettings(void) {
     PevraNUV_ZoomMap zoom = {1, -2, 300, 0};
     size_t i;
     memset(&wedge, 0, sizeof wedge);
-    wedge.function = 23; /* run an application: the text is its path */
+    wedge.function = PevraNUV_FunctionRunApplication; /* the text is the application's path */
     for (i = 0; path[i]; ++i) wedge.text[i] = (PevraNUV_Char)path[i];
 
     printf("demo host: setting tilt 7, tip 3, zoom {1,-2,300,0} and wedge 0 to run %s\n", path);

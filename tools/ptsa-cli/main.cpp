@@ -41,10 +41,6 @@ Exit codes:
 With --json, every result and every error is one JSON object on standard
 output (watch: one object per line); notes for people go to standard error.)";
 
-// The function codes whose text the library sends: keystrokes and an
-// application path.
-constexpr std::int32_t kKeystrokes = 8;
-constexpr std::int32_t kApplication = 23;
 constexpr std::size_t kTextUnits = 511;
 
 struct ButtonSetter {
@@ -131,7 +127,7 @@ PevraNUV_ButtonFunction ButtonRecord(std::int32_t code, const std::string& text,
     PevraNUV_ButtonFunction record{};
     record.function = code;
     if (!textGiven) return record;
-    if (code != kKeystrokes && code != kApplication)
+    if (code != PevraNUV_FunctionKeystrokes && code != PevraNUV_FunctionRunApplication)
         throw CLI::ValidationError("TEXT", "a text goes only with function 8 (keystrokes) or 23 (application path)");
     const std::optional<std::u16string> units = ToUtf16(text);
     if (!units) throw CLI::ValidationError("TEXT", "is not valid UTF-8");
@@ -152,9 +148,10 @@ Change ButtonChange(const char* setting, int index, const PevraNUV_ButtonFunctio
     change.setting = setting;
     change.index = index;
     change.requested = {{"function", record.function}};
-    if (record.function == kKeystrokes || record.function == kApplication) change.requested["text"] = text;
+    if (record.function == PevraNUV_FunctionKeystrokes || record.function == PevraNUV_FunctionRunApplication)
+        change.requested["text"] = text;
     change.expected = change.requested;
-    if (record.function == kKeystrokes) {
+    if (record.function == PevraNUV_FunctionKeystrokes) {
         change.expected.erase("text");
         change.unreported = "the keystrokes were sent, but the library reads back the function's name instead of "
                             "them, so they cannot be shown here (dump shows them)";

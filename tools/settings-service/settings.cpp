@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "PTabletSettingsAPI.h"  // the function codes
+
 namespace settings_service {
 
 // default-values.json, compiled in by the build.
@@ -12,7 +14,6 @@ namespace {
 const Text kFunctionSuffix = u"\\\\ButtonFunction";
 const Text kAppPathSuffix = u"\\\\ButtonFunctionAppPath";
 const Text kKeystrokesSuffix = u"\\\\ButtonFunctionKeystrokes";
-constexpr int kRunApplication = 23;
 
 bool EndsWith(const Text& text, const Text& suffix) {
     return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
@@ -67,7 +68,7 @@ Text Settings::Read(const Text& key) const {
         const Text button = key.substr(0, key.size() - suffix->size());
         auto function = m_values.find(button + kFunctionSuffix);
         if (function == m_values.end()) break;
-        const bool runsApplication = LeadingInteger(function->second) == kRunApplication;
+        const bool runsApplication = LeadingInteger(function->second) == PevraNUV_FunctionRunApplication;
         return Stored(button + (runsApplication ? kAppPathSuffix : kKeystrokesSuffix));
     }
     return Stored(key);
