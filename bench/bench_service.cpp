@@ -145,9 +145,7 @@ private:
                 key.substr(key.size() - kPushedKeyEnd.size()) != kPushedKeyEnd)
                 continue;
             for (int value = 0; value < kPushValues; ++value)
-                m_pushes.push_back(Bytes(wire::kWriteRequestOpen + std::u16string(key) + wire::kKeyValueSeparator +
-                                         Digits(value) +
-                                         wire::kRequestClose));
+                m_pushes.push_back(Bytes(u"{\"" + std::u16string(key) + u"\":\"" + Digits(value) + u"\"}"));
             return;
         }
     }
