@@ -24,13 +24,8 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 // A file of its own for each output of each program.
-std::filesystem::path OutputFile(const char* stream) {
+std::filesystem::path OutputFile(unsigned long process, const char* stream) {
     static std::atomic<int> count{0};
-#ifdef _WIN32
-    const unsigned long process = GetCurrentProcessId();
-#else
-    const unsigned long process = static_cast<unsigned long>(getpid());
-#endif
     return std::filesystem::temp_directory_path() /
            ("ptsa-child-" + std::to_string(process) + "-" + std::to_string(++count) + "." + stream);
 }
@@ -41,26 +36,20 @@ std::filesystem::path OutputFile(const char* stream) {
 
 namespace {
 
-// Quotes one argument so that CommandLineToArgvW gives it back unchanged.
+// Quotes one argument so that CommandLineToArgvW gives it back unchanged:
+// backslashes before a quote, or before the closing quote, are doubled.
 std::wstring Quoted(const std::string& argument) {
-    std::wstring wide;
     const int units = MultiByteToWideChar(CP_UTF8, 0, argument.data(), static_cast<int>(argument.size()), nullptr, 0);
-    wide.resize(static_cast<std::size_t>(units));
+    std::wstring wide(static_cast<std::size_t>(units), L' '), quoted = L"\"";
     if (units > 0) MultiByteToWideChar(CP_UTF8, 0, argument.data(), static_cast<int>(argument.size()), &wide[0], units);
-    std::wstring quoted = L"\"";
     std::size_t backslashes = 0;
     for (wchar_t unit : wide) {
-        if (unit == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        // Backslashes before a quote are doubled, and the quote escaped.
+        if (unit == L'\\') { ++backslashes; continue; }
         quoted.append(unit == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
         backslashes = 0;
         quoted += unit;
     }
-    quoted.append(backslashes * 2, L'\\');  // they stand before the closing quote
-    return quoted + L"\"";
+    return quoted.append(backslashes * 2, L'\\') + L"\"";
 }
 
 }  // namespace
@@ -72,7 +61,7 @@ struct ChildProcess::State {
 };
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments)
-    : m_state(new State), m_files{OutputFile("out"), OutputFile("err")} {
+    : m_state(new State), m_files{OutputFile(GetCurrentProcessId(), "out"), OutputFile(GetCurrentProcessId(), "err")} {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE childInput = nullptr, outputs[2];
     if (!CreatePipe(&childInput, &m_state->input, &inherit, 0)) return;
@@ -93,13 +82,6 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     for (HANDLE handle : {childInput, outputs[0], outputs[1]}) CloseHandle(handle);
 }
 
-ChildProcess::~ChildProcess() {
-    Stop();
-    for (HANDLE handle : {m_state->process.hProcess, m_state->process.hThread, m_state->input})
-        if (handle) CloseHandle(handle);
-    for (const auto& file : m_files) std::filesystem::remove(file);
-}
-
 bool ChildProcess::Started() const { return m_state->process.hProcess != nullptr; }
 
 void ChildProcess::WriteLine(const std::string& line) {
@@ -111,17 +93,21 @@ void ChildProcess::WriteLine(const std::string& line) {
 bool ChildProcess::Interrupt() { return false; }
 
 bool ChildProcess::Reap(int milliseconds) {
-    const DWORD limit = static_cast<DWORD>(milliseconds);
-    if (!m_state->reaped && WaitForSingleObject(m_state->process.hProcess, limit) == WAIT_OBJECT_0) {
-        DWORD code = 0;
-        GetExitCodeProcess(m_state->process.hProcess, &code);
-        m_outcome.exitCode = static_cast<int>(code);
-        m_state->reaped = true;
-    }
+    DWORD code = 0;
+    if (!m_state->reaped && WaitForSingleObject(m_state->process.hProcess, static_cast<DWORD>(milliseconds)) == 0 &&
+        GetExitCodeProcess(m_state->process.hProcess, &code))
+        m_outcome.exitCode = static_cast<int>(code), m_state->reaped = true;
     return m_state->reaped;
 }
 
 void ChildProcess::Terminate(bool) { TerminateProcess(m_state->process.hProcess, 1); }
+
+ChildProcess::~ChildProcess() {
+    if (Started() && !Reap(0)) Terminate(true), Reap(60000);
+    for (HANDLE handle : {m_state->process.hProcess, m_state->process.hThread, m_state->input})
+        if (handle) CloseHandle(handle);
+    for (const auto& file : m_files) std::filesystem::remove(file);
+}
 
 #else
 
@@ -132,41 +118,29 @@ struct ChildProcess::State {
 };
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments)
-    : m_state(new State), m_files{OutputFile("out"), OutputFile("err")} {
-    // Close-on-exec: no other child inherits this one's ends.
-    int input[2];
+    : m_state(new State), m_files{OutputFile(getpid(), "out"), OutputFile(getpid(), "err")} {
+    int input[2];  // close-on-exec: no other child inherits this one's ends
     if (pipe2(input, O_CLOEXEC) != 0) return;
     int outputs[2];
     for (int stream = 0; stream < 2; ++stream)
         outputs[stream] = open(m_files[stream].c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(input[0], 0);
-        dup2(outputs[0], 1);
-        dup2(outputs[1], 2);
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    if ((m_state->pid = fork()) == 0) {
+        dup2(input[0], 0), dup2(outputs[0], 1), dup2(outputs[1], 2);
         execv(program.c_str(), argv.data());
         _exit(127);
     }
     for (int fd : {input[0], outputs[0], outputs[1]}) close(fd);
-    m_state->pid = pid;
     m_state->input = input[1];
-}
-
-ChildProcess::~ChildProcess() {
-    Stop();
-    if (m_state->input >= 0) close(m_state->input);
-    for (const auto& file : m_files) std::filesystem::remove(file);
 }
 
 bool ChildProcess::Started() const { return m_state->pid > 0; }
 
 void ChildProcess::WriteLine(const std::string& line) {
     const std::string text = line + "\n";
-    const ssize_t ignored = write(m_state->input, text.data(), text.size());
-    (void)ignored;
+    [[maybe_unused]] const ssize_t written = write(m_state->input, text.data(), text.size());
 }
 
 bool ChildProcess::Interrupt() { return Started() && !m_state->reaped && kill(m_state->pid, SIGINT) == 0; }
@@ -179,28 +153,28 @@ bool ChildProcess::Reap(int milliseconds) {
         usleep(5000);
     }
     if (!m_state->reaped) m_outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    m_state->reaped = true;
-    return true;
+    return m_state->reaped = true;
 }
 
 void ChildProcess::Terminate(bool hard) { kill(m_state->pid, hard ? SIGKILL : SIGTERM); }
 
-#endif
-
-void ChildProcess::Collect() {
-    std::string* texts[2] = {&m_outcome.out, &m_outcome.err};
-    for (int stream = 0; stream < 2; ++stream) {
-        std::ifstream file(m_files[stream], std::ios::binary);
-        file.seekg(static_cast<std::streamoff>(texts[stream]->size()));
-        texts[stream]->append(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    }
+ChildProcess::~ChildProcess() {
+    if (Started() && !Reap(0) && (Terminate(false), !Reap(10000))) Terminate(true), Reap(60000);
+    if (m_state->input >= 0) close(m_state->input);
+    for (const auto& file : m_files) std::filesystem::remove(file);
 }
+
+#endif
 
 bool ChildProcess::CollectUntil(const std::function<bool()>& done, int milliseconds) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
     while (Started()) {
         const bool ended = Reap(0);  // first: all it wrote is in the files then
-        Collect();
+        for (std::string* text : {&m_outcome.out, &m_outcome.err}) {
+            std::ifstream file(m_files[text == &m_outcome.err], std::ios::binary);
+            file.seekg(static_cast<std::streamoff>(text->size()));
+            text->append(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+        }
         if (done()) return true;
         if (ended || Clock::now() >= deadline) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -228,19 +202,9 @@ bool ChildProcess::WaitForError(const std::string& text, int milliseconds) {
 
 Outcome ChildProcess::Finish(int milliseconds) {
     CollectUntil([] { return false; }, milliseconds);
-    m_outcome.ended = Started() && Reap(0);
-    if (Started() && !m_outcome.ended) Stop();
+    if (!(m_outcome.ended = Started() && Reap(0)) && Started() && (Terminate(false), !Reap(10000)))
+        Terminate(true), Reap(60000);
     return m_outcome;
-}
-
-int ChildProcess::Stop() {
-    if (!Started()) return -1;
-    if (!Reap(0)) {
-        Terminate(false);
-        if (!Reap(10000)) Terminate(true), Reap(60000);
-    }
-    Collect();
-    return m_outcome.exitCode;
 }
 
 Outcome RunProgram(const std::string& program, const std::vector<std::string>& arguments, int milliseconds) {

@@ -1,5 +1,4 @@
-// Runs the tests in a POSIX session of their own, so that their pipes (named
-// after the session) meet no other test's service.
+// Runs the tests in a POSIX session of their own (see posix_session.h).
 #include <gtest/gtest.h>
 
 #include "posix_session.h"

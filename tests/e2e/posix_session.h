@@ -9,18 +9,15 @@
 
 namespace PevraNUV::test {
 
-// True once this process is in a session of its own. A process group leader
-// cannot start one: then a child starts it and goes on, while this process
-// waits for the child and exits with its status. Nothing to do on Windows.
+// True once this process leads a session of its own. A process group leader
+// cannot start one: a child then does and goes on, while this process waits
+// for it and exits with its status. Nothing to do on Windows.
 inline bool EnterOwnPosixSession() {
 #ifndef _WIN32
     if (setsid() >= 0) return true;
-    const pid_t child = fork();
-    if (child < 0) return false;
-    if (child > 0) {
+    if (const pid_t child = fork(); child != 0) {
         int status = 0;
-        waitpid(child, &status, 0);
-        _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
+        _exit(child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : 1);
     }
     return setsid() >= 0;
 #else

@@ -1,388 +1,173 @@
-// Eight host threads call every function of the library at once, in rounds
-// with PevraNUV_Shutdown between them. Built with PTSA_TSAN the tests fail on
-// any race report (TSAN_OPTIONS=halt_on_error=1, set by CTest), a deadlock
-// on CTest's time limit, and the messages queued or sent are checked to be
-// the callers' batches, each whole and in call order.
+// Host threads call every export at once while the service pushes, and the
+// sync thread calls back into the library from the push callbacks. Then the
+// service's trace must show one connection, and after the handshake every
+// change whole (a write, then the read-back of its key) and each caller's in
+// call order, none lost; every push must have arrived, in order. A deadlock
+// fails on the watchdog; built with PTSA_TSAN, so does any race report.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <functional>
+#include <future>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <regex>
+#include <set>
 #include <sstream>
-#include <string>
 #include <thread>
 #include <vector>
 
-#include "PTabletSettingsAPI.h"
-#include "api/library.h"
-#include "call_mix.h"
 #include "child_process.h"
-#include "client/messages.h"
-#include "log/log.h"
-#include "platform/platform.h"
-#include "settings/catalogue.h"
+#include "host.h"
 
 using namespace std::chrono_literals;
-using PevraNUV::stress::Caller;
-using PevraNUV::test::ChildProcess;
 
 namespace {
 
-constexpr int kHostThreads = 8;
-constexpr int kRounds = 3;
+constexpr int kHostThreads = 4, kIterations = 150;
 
-// Runs the mix on kHostThreads threads at once and joins them.
-std::vector<std::unique_ptr<Caller>> RunHostThreads(int iterations, const std::function<void()>& pace = {}) {
-    std::vector<std::unique_ptr<Caller>> callers;
-    for (int index = 0; index < kHostThreads; ++index) callers.push_back(std::make_unique<Caller>(index));
-    std::atomic<int> ready{0};
-    std::vector<std::thread> threads;
-    for (auto& caller : callers) {
-        threads.emplace_back([&ready, &caller, iterations, &pace] {
-            // Start together, for the most contention.
-            ready.fetch_add(1);
-            while (ready.load() < kHostThreads) std::this_thread::yield();
-            PevraNUV::stress::RunMix(*caller, iterations, pace);
-        });
-    }
-    for (auto& thread : threads) thread.join();
-    return callers;
+// Every change carries a tag, 1000000 * (caller + 1) + its sequence number.
+std::atomic<unsigned> g_sequences[kHostThreads + 1];
+unsigned Tag(int caller) { return 1000000u * static_cast<unsigned>(caller + 1) + ++g_sequences[caller]; }
+
+std::mutex g_mutex;
+std::condition_variable g_changed;
+std::set<int> g_tips;          // the tips the service answered
+std::vector<int> g_batteries;  // the pushed battery status, in order
+std::atomic<bool> g_callBack{true}, g_handshakeDone{false};
+std::atomic<int> g_started{0};
+
+void OnTip(void*, int32_t value) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_tips.insert(value);
+    g_changed.notify_all();
 }
 
-std::vector<const Caller*> View(const std::vector<std::unique_ptr<Caller>>& callers) {
-    std::vector<const Caller*> view;
-    for (const auto& caller : callers) view.push_back(caller.get());
-    return view;
-}
-
-// ---- The check itself: it passes the batches intact, and nothing else --
-
-TEST(Stress, TheCheckAcceptsOnlyWholeBatchesInCallOrder) {
-    PevraNUV_Shutdown();
-    Caller a(0), b(1);
-    PevraNUV::stress::RunMix(a, 3);
-    PevraNUV::stress::RunMix(b, 3);
-    PevraNUV_Shutdown();
-    // The two callers' batches taken in turn, then their fixed batches.
-    const auto inTurn = [&b](const Caller& first) {
-        std::vector<std::u16string> messages;
-        const auto append = [&](const PevraNUV::Batch& batch) {
-            messages.insert(messages.end(), batch.begin(), batch.end());
-        };
-        for (std::size_t i = 0; i < std::max(first.batches.size(), b.batches.size()); ++i) {
-            if (i < first.batches.size()) append(first.batches[i]);
-            if (i < b.batches.size()) append(b.batches[i]);
-        }
-        for (const Caller* caller : {&first, static_cast<const Caller*>(&b)})
-            for (const auto& [batch, count] : caller->fixed)
-                for (int i = 0; i < count; ++i) append(batch);
-        return messages;
-    };
-    const auto check = [&](const std::vector<std::u16string>& sent) {
-        return PevraNUV::stress::CheckInterleaving(sent, {&a, &b});
-    };
-    EXPECT_EQ(check(inTurn(a)), "");
-    Caller swapped = a;
-    std::swap(swapped.batches[0], swapped.batches[1]);
-    EXPECT_NE(check(inTurn(swapped)), "") << "one caller's batches swapped";
-    std::vector<std::u16string> messages = inTurn(a);
-    const std::size_t first = a.batches[0].size();
-    ASSERT_GE(first, 2u);
-    std::rotate(messages.begin() + 1, messages.begin() + first, messages.begin() + first + b.batches[0].size());
-    EXPECT_NE(check(messages), "") << "a batch split by another";
-    messages = inTurn(a);
-    messages.pop_back();
-    EXPECT_NE(check(messages), "") << "the last message lost";
-    messages = inTurn(a);
-    messages.push_back(PevraNUV::stress::FixedBatches()[1].front());
-    EXPECT_NE(check(messages), "") << "a fixed batch too many";
-}
-
-// ---- Without a connection: the queue itself is read back ---------------
-
-// The log file of level 5, beside the library (here the test program).
-std::string LogFilePath() {
-    const std::wstring path = PevraNUV::platform::LibraryFolder() + PevraNUV::kLogFileName;
-    return std::string(path.begin(), path.end());
-}
-
-TEST(Stress, EveryCallAtOnceQueuesWholeBatchesInCallOrder) {
-    std::remove(LogFilePath().c_str());
-    for (int round = 0; round < kRounds; ++round) {
-        PevraNUV_Shutdown();
-        // Now and then a Connect that fails and logs, while the other
-        // threads switch the log level and with it the file.
-        const std::vector<std::unique_ptr<Caller>> callers = RunHostThreads(150, [] {
-            thread_local int iteration = 0;
-            if (++iteration % 15 != 0) return;
-            PevraNUV_SetLogLevel(5);
-            EXPECT_EQ(PevraNUV_Connect(0), 1) << "no service serves this session";
-        });
-        // Nothing drains the queue without a connection: it holds every
-        // message queued this round.
-        PevraNUV::SettingsClient& client = PevraNUV::CurrentClient();
-        std::vector<std::u16string> queued;
-        {
-            std::lock_guard<std::recursive_mutex> lock(client.m_lock);
-            queued.assign(client.m_outgoing.begin(), client.m_outgoing.end());
-        }
-        ASSERT_FALSE(queued.empty());
-        EXPECT_EQ(PevraNUV::stress::CheckInterleaving(queued, View(callers)), "") << "round " << round;
-    }
-    PevraNUV_Shutdown();
-
-    // Every record that reached the file is whole, one to a line.
-    std::ifstream log(LogFilePath(), std::ios::binary);
-    const std::regex record(R"(\d\d:\d\d:\d\d\.\d\d\d -- \d{5,}/\d{5,} -- Timed out waiting for Service\.\r)");
-    int records = 0;
-    for (std::string line; std::getline(log, line); ++records)
-        EXPECT_TRUE(std::regex_match(line, record)) << "record " << records << ": " << line;
-    EXPECT_GT(records, 0) << "no record reached " << LogFilePath();
-    log.close();
-    std::remove(LogFilePath().c_str());
-}
-
-// ---- Against a service that pushes: what the service received ---------
-
-// The sync thread's side: its callbacks count the pushes, call back into
-// the library, and see the marker that ends a round.
-struct SyncThreadSide {
-    Caller caller{kHostThreads};
+// From the sync thread, with the library's lock held: a setter, key capture
+// and registration in turn.
+void OnPen(void*, const PevraNUV_PenInfo* pen);
+const PevraNUV_Callbacks kTable = [] {
     PevraNUV_Callbacks table{};
-    bool callBack = true;  // written and read under the library's lock only
-    int pushes = 0;        // likewise
-    std::mutex mutex;
-    std::int32_t tip = 0;
+    table.OnTipSensitivity = OnTip;
+    table.OnPenInfo = OnPen;
+    table.OnSlavedDisplayZoom = [](void*, PevraNUV_ZoomMap) { g_handshakeDone = true; };  // its last value
+    return table;
+}();
 
-    SyncThreadSide() {
-        table.OnPenInfo = [](void* context, const PevraNUV_PenInfo*) {
-            auto& side = *static_cast<SyncThreadSide*>(context);
-            if (++side.pushes % 4 != 0 || !side.callBack) return;
-            // From inside a callback, with the lock held: a setter, key
-            // capture, registration and the log level in turn.
-            switch (side.pushes / 4 % 4) {
-            case 0:
-                side.caller.SetTaggedTip();
-                break;
-            case 1: {
-                PevraNUV_Char keys[16];
-                PevraNUV_FinishKeyCapture(keys, sizeof keys);
-                ++side.caller.fixed[PevraNUV::stress::FixedBatches()[2]];
-                break;
-            }
-            case 2:
-                PevraNUV_RegisterCallbacks(&side.table, &side);
-                break;
-            default:
-                PevraNUV_SetLogLevel(4);
-                break;
-            }
-        };
-        table.OnTipSensitivity = [](void* context, std::int32_t value) {
-            auto& side = *static_cast<SyncThreadSide*>(context);
-            std::lock_guard<std::mutex> lock(side.mutex);
-            side.tip = value;
-        };
-    }
-};
-
-// The requests each request-pipe connection received, in the order the
-// connections were made, from the service's --trace output.
-std::vector<std::vector<std::u16string>> ReadRequests(const std::string& trace) {
-    std::istringstream lines(trace);
-    std::vector<std::vector<std::u16string>> connections;
-    std::map<std::string, std::size_t> requestPipe;  // connection id -> index
-    const std::string prefix = "settings-service: #";
-    for (std::string line; std::getline(lines, line);) {
-        if (line.compare(0, prefix.size(), prefix) != 0) continue;
-        const std::size_t space = line.find(' ', prefix.size());
-        if (space == std::string::npos) continue;
-        const std::string id = line.substr(prefix.size(), space - prefix.size());
-        const std::string rest = line.substr(space + 1);
-        if (rest.find("connected to the request pipe") != std::string::npos) {
-            requestPipe[id] = connections.size();
-            connections.emplace_back();
-        } else if (rest.compare(0, 2, "< ") == 0 && requestPipe.count(id)) {
-            connections[requestPipe[id]].emplace_back(rest.begin() + 2, rest.end());
-        }
-    }
-    return connections;
+void OnPen(void*, const PevraNUV_PenInfo* pen) {
+    if (!g_handshakeDone) return;  // a battery status read in the handshake may be older than a push
+    const std::size_t count = [&] {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_batteries.push_back(pen->batteryStatus);
+        g_changed.notify_all();
+        return g_batteries.size();
+    }();
+    PevraNUV_Char keys[16];
+    if (!g_callBack) return;
+    if (count % 30 == 0) PevraNUV_SetTiltSensitivity(Tag(kHostThreads));
+    if (count % 30 == 10) PevraNUV_FinishKeyCapture(keys, sizeof keys);
+    if (count % 30 == 20) PevraNUV_RegisterCallbacks(&kTable, nullptr);
 }
 
-// Polls until done() holds; false once the link has failed (nothing will
-// change any more) or the time is up.
 template <typename Done>
-bool WaitWhileLinked(PevraNUV::SettingsClient& client, Done done, std::chrono::seconds limit = 240s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (!client.HasSyncThread() || std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(200us);
-    }
-    return true;
+bool Await(Done done) {
+    std::unique_lock<std::mutex> lock(g_mutex);
+    return g_changed.wait_for(lock, 60s, done);
 }
 
-TEST(Stress, EveryCallAtOnceAgainstAPushingServiceSendsWholeBatchesInCallOrder) {
-    auto service = std::make_unique<ChildProcess>(
-        PTSA_SERVICE_PATH, std::vector<std::string>{"--trace", "--push-rate", PTSA_STRESS_PUSH_RATE});
-    ASSERT_TRUE(service->WaitForLine("ready", 20000)) << "the service did not start";
-
-    struct Round {
-        std::vector<std::unique_ptr<Caller>> hosts;
-        std::unique_ptr<SyncThreadSide> sync = std::make_unique<SyncThreadSide>();
-        std::unique_ptr<Caller> marker = std::make_unique<Caller>(kHostThreads + 1);
-    };
-    std::vector<Round> rounds(kRounds);
-    for (int index = 0; index < kRounds; ++index) {
-        Round& round = rounds[index];
-        PevraNUV_Shutdown();
-        PevraNUV_RegisterCallbacks(&round.sync->table, round.sync.get());
-        PevraNUV::SettingsClient& client = PevraNUV::CurrentClient();
-        const auto underLock = [&](auto read) {
-            decltype(read()) value{};
-            client.RunSerialized([&] { value = read(); });
-            return value;
-        };
-        const auto pushesSeen = [&] { return underLock([&] { return round.sync->pushes; }); };
-        // Every host thread connects, all at once at first: one of them
-        // opens the pipes, the others find them open. Then the sync thread
-        // reads a push only when nothing waits to be sent: each iteration
-        // waits for an empty queue, so that the push callbacks run among
-        // the host threads' calls.
-        std::atomic<int> failedConnects{0};
-        round.hosts = RunHostThreads(20, [&] {
-            if (PevraNUV_Connect(0) != 0) failedConnects.fetch_add(1);
-            WaitWhileLinked(client, [&] { return underLock([&] { return client.m_outgoing.empty(); }); });
-        });
-        EXPECT_EQ(failedConnects.load(), 0) << "round " << index;
-        const int pushesAmongHostCalls = pushesSeen();
-        // Enough pushes for the callbacks' own calls, before they stop.
-        ASSERT_TRUE(WaitWhileLinked(client, [&] { return pushesSeen() >= 400; }))
-            << "round " << index << ": the link failed or the pushes stopped, after " << pushesSeen() << " pushes";
-
-        // No more calls back from the sync thread; then a marker whose
-        // answer means every message before it has been answered too. The
-        // markers differ from round to round: each handshake reads back the
-        // value the round before left.
-        client.RunSerialized([&] { round.sync->callBack = false; });
-        round.marker->sequence = 1000 * index;
-        const auto markerValue = static_cast<std::int32_t>(round.marker->SetTaggedTip());
-        ASSERT_TRUE(WaitWhileLinked(client, [&] {
-            std::lock_guard<std::mutex> lock(round.sync->mutex);
-            return round.sync->tip == markerValue;
-        })) << "round " << index << ": the marker's answer never came";
-        EXPECT_TRUE(client.HasSyncThread()) << "round " << index << ": the link failed under the load";
-        EXPECT_FALSE(round.sync->caller.batches.empty()) << "round " << index << ": no setter called from a callback";
-        std::printf("round %d: %d pushes reached the callbacks (%d while the host threads ran), %zu batches queued "
-                    "from them\n",
-                    index, pushesSeen(), pushesAmongHostCalls, round.sync->caller.batches.size());
-        PevraNUV_Shutdown();
+void CallEverything(int caller) {
+    void (*const buttons[])(const PevraNUV_ButtonFunction*) = {
+        PevraNUV_SetEraserSinglePress, PevraNUV_SetEraserDoublePress, PevraNUV_SetEraserLongPress,
+        PevraNUV_SetTopSinglePress, PevraNUV_SetBottomSinglePress};
+    void (*const numbers[])(unsigned) = {PevraNUV_SetTopHoverClick, PevraNUV_SetBottomHoverClick,
+                                         PevraNUV_SetMenuCenterRightClick, PevraNUV_SetTiltSensitivity};
+    for (++g_started; g_started < kHostThreads;) std::this_thread::yield();  // for the most contention
+    for (int i = 0; i < kIterations; ++i) {
+        EXPECT_EQ(PevraNUV_Connect(0), 0);
+        PevraNUV_ButtonFunction record{};
+        for (auto set : buttons) record.function = static_cast<int32_t>(Tag(caller)), set(&record);
+        record.function = static_cast<int32_t>(Tag(caller));
+        PevraNUV_SetMenuOp(i % 10, &record);
+        for (auto set : numbers) set(Tag(caller));
+        PevraNUV_SetSlavedDisplayZoom({caller, static_cast<int32_t>(Tag(caller)), 0, 1});
+        PevraNUV_ResetSlavedDisplayZoom();
+        PevraNUV_StartKeyCapture();
+        PevraNUV_Char keys[16];
+        PevraNUV_FinishKeyCapture(keys, sizeof keys);
+        PevraNUV_RegisterCallbacks(&kTable, nullptr);
+        PevraNUV_SetLogLevel(3 + i % 2);
+        // The last change of each round is awaited, and a pause follows: the
+        // queue drains now and then, and the pushes, read only when nothing
+        // waits to be sent, come in among the calls.
+        const int tip = static_cast<int>(Tag(caller));
+        PevraNUV_SetTipSensitivity(static_cast<unsigned>(tip));
+        ASSERT_TRUE(Await([&] { return g_tips.count(tip) > 0; })) << "no answer to tip " << tip;
+        std::this_thread::sleep_for(1ms);
     }
-    EXPECT_EQ(service->Stop(), 0) << "the service did not end cleanly (a race report in it ends it with 66)";
+}
 
-    // One connection and one handshake a round, however many threads
-    // connected at once.
-    const auto requests = ReadRequests(service->Output().err);
-    ASSERT_EQ(requests.size(), rounds.size()) << "one request-pipe connection a round";
-    const std::size_t handshake = 1 + PevraNUV::HandlerTable.size();
-    for (std::size_t index = 0; index < rounds.size(); ++index) {
-        const auto& received = requests[index];
-        ASSERT_GT(received.size(), handshake);
-        EXPECT_EQ(received.front(), PevraNUV::wire::kHandshakeRequest);
-        std::vector<const Caller*> callers = View(rounds[index].hosts);
-        callers.push_back(&rounds[index].sync->caller);
-        callers.push_back(rounds[index].marker.get());
-        const std::vector<std::u16string> rest(received.begin() + handshake, received.end());
-        EXPECT_EQ(PevraNUV::stress::CheckInterleaving(rest, callers), "") << "round " << index;
+// What the one request connection received: its id is the one on the line
+// "settings-service: #N process P connected to the request pipe".
+std::vector<std::string> Requests(const std::string& trace) {
+    std::vector<std::string> ids, requests;
+    std::istringstream lines(trace);
+    for (std::string line; std::getline(lines, line);) {
+        const std::string id = line.substr(0, line.find(' ', sizeof "settings-service: #"));
+        if (line.find("connected to the request pipe") != std::string::npos) ids.push_back(id);
+        if (ids.size() == 1 && line.rfind(ids[0] + " < ", 0) == 0) requests.push_back(line.substr(ids[0].size() + 3));
     }
+    EXPECT_EQ(ids.size(), 1u) << "threads that connect at once open one link";
+    return requests;
+}
+
+TEST(Stress, EveryExportAtOnceWhileTheServicePushes) {
+    PevraNUV_Shutdown();  // a client of this test's session: the one made at load predates it
+    PevraNUV::test::ChildProcess service(PTSA_SERVICE_PATH,
+                                         {"--trace", "--stdin-control", "--push-rate", PTSA_STRESS_PUSH_RATE});
+    ASSERT_TRUE(service.WaitForLine("ready", 20000));
+    PevraNUV_RegisterCallbacks(&kTable, nullptr);
+    auto done = std::async(std::launch::async, [] {
+        std::vector<std::thread> threads;
+        for (int caller = 0; caller < kHostThreads; ++caller) threads.emplace_back(CallEverything, caller);
+        for (auto& thread : threads) thread.join();
+    });
+    if (done.wait_for(300s) != std::future_status::ready) std::fprintf(stderr, "deadlock\n"), std::_Exit(1);
+    const std::size_t pushesAmongCalls = g_batteries.size();
+    EXPECT_TRUE(Await([] { return g_batteries.size() >= 300; })) << "the pushes stopped";
+    g_callBack = false;
+    PevraNUV_SetTipSensitivity(7);  // answered once all before it are
+    EXPECT_TRUE(Await([] { return g_tips.count(7); }));
+    PevraNUV_Shutdown();
+    service.WriteLine("quit");
+    const std::vector<std::string> requests = Requests(service.Finish(20000).err);
+
+    const std::regex read(R"re(\{"GetVal":"(.*)"\})re"), write(R"re(\{"(.*)":"(.*)"\})re"), tag(R"(\d{7,})");
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests[0], R"({"Connected":"?"})");
+    std::size_t at = 1;
+    while (at < requests.size() && std::regex_match(requests[at], read)) ++at;  // the handshake's reads
+    unsigned last[kHostThreads + 1] = {};
+    for (std::smatch match, tagged; at < requests.size(); ++at) {
+        ASSERT_TRUE(std::regex_match(requests[at], match, write)) << "a read without its write at " << at;
+        if (match[1].str().find("KeystrokeCapture") != std::string::npos) continue;  // a batch of one
+        const std::string value = match[2].str();
+        ASSERT_TRUE(at + 1 < requests.size() && requests[at + 1] == "{\"GetVal\":\"" + match[1].str() + "\"}")
+            << "a torn batch at " << at << ": " << requests[at];
+        if (std::regex_search(value, tagged, tag)) {
+            const unsigned number = std::stoul(tagged.str()), caller = number / 1000000 - 1;
+            ASSERT_EQ(number % 1000000, last[caller] + 1) << "caller " << caller << ": lost or out of order";
+            last[caller] = number % 1000000;
+        }
+        ++at;
+    }
+    for (int caller = 0; caller <= kHostThreads; ++caller) EXPECT_EQ(last[caller], g_sequences[caller]) << caller;
+    EXPECT_GT(g_sequences[kHostThreads], 0u) << "no setter called from a push callback";
+    // The service's battery status runs down by one a push, from 100 after 0.
+    int gaps = 0;
+    for (std::size_t i = 1; i < g_batteries.size(); ++i) gaps += g_batteries[i] != (g_batteries[i - 1] + 100) % 101;
+    EXPECT_EQ(gaps, 0) << "pushes lost or out of order";
+    std::printf("%zu pushes (%zu among the host calls), %zu requests\n", g_batteries.size(), pushesAmongCalls,
+                requests.size());
 }
 
 }  // namespace
-
-// ---- The service dies while the host threads call ------------------------
-
-TEST(Stress, HostThreadsCarryOnWhenTheServiceDiesAndShutdownLeavesNothingBehind) {
-    // Counted at the end of each round, from the first on: a sanitizer's
-    // own thread starts during the first.
-    int handles = -1, threads = -1;
-    for (int round = 0; round < kRounds; ++round) {
-        PevraNUV_Shutdown();
-        {
-            ChildProcess service(PTSA_SERVICE_PATH, {"--push-rate", PTSA_STRESS_PUSH_RATE});
-            ASSERT_TRUE(service.WaitForLine("ready", 20000)) << "the service did not start";
-            SyncThreadSide sync;
-            PevraNUV_RegisterCallbacks(&sync.table, &sync);
-            ASSERT_EQ(PevraNUV_Connect(0), 0);
-            PevraNUV::SettingsClient& client = PevraNUV::CurrentClient();
-            // A failed link still counts as connected: Connect keeps saying 0.
-            std::atomic<int> failedConnects{0};
-            std::thread killer([&] {
-                std::this_thread::sleep_for(50ms);  // the host threads run 200 ms and more
-                service.Stop();
-            });
-            RunHostThreads(100, [&] {
-                if (PevraNUV_Connect(0) != 0) failedConnects.fetch_add(1);
-                std::this_thread::sleep_for(2ms);
-            });
-            killer.join();
-            EXPECT_EQ(failedConnects.load(), 0) << "round " << round;
-            for (int wait = 0; wait < 500 && client.HasSyncThread(); ++wait) std::this_thread::sleep_for(10ms);
-            EXPECT_FALSE(client.HasSyncThread()) << "round " << round << ": the sync thread outlived the service";
-            client.RunSerialized([&] { sync.callBack = false; });
-            PevraNUV_Shutdown();
-        }
-        // The sync thread has left the client; give the system a moment to
-        // retire it.
-        for (int wait = 0; wait < 100 && (round == 0 || PevraNUV::platform::ThreadCount() != threads); ++wait)
-            std::this_thread::sleep_for(10ms);
-        if (round > 0) {
-            EXPECT_EQ(PevraNUV::platform::OpenHandleCount(), handles) << "round " << round;
-            EXPECT_EQ(PevraNUV::platform::ThreadCount(), threads) << "round " << round;
-        }
-        handles = PevraNUV::platform::OpenHandleCount();
-        threads = PevraNUV::platform::ThreadCount();
-    }
-    std::remove(LogFilePath().c_str());
-}
-
-// ---- A callback still running while PevraNUV_Shutdown runs ---------------
-//
-// The exports a callback calls while Shutdown stops its sync thread reach the
-// old client, which goes: the fresh client holds no table that callback
-// registered (the host may free it once Shutdown returns), no log level and
-// no batch of it.
-PevraNUV_Callbacks g_slowCallbacks{};
-std::atomic<int> g_slowCallbackCalls{0};
-
-TEST(Stress, ACallbackRunningDuringShutdownLeavesTheFreshClientAsAfterLoad) {
-    ChildProcess service(PTSA_SERVICE_PATH, {"--push-rate", "1000"});
-    ASSERT_TRUE(service.WaitForLine("ready", 20000)) << "the service did not start";
-    g_slowCallbacks.OnPenInfo = [](void*, const PevraNUV_PenInfo*) {
-        g_slowCallbackCalls.fetch_add(1);
-        std::this_thread::sleep_for(5ms);
-        PevraNUV_RegisterCallbacks(&g_slowCallbacks, nullptr);
-        PevraNUV_SetLogLevel(4);
-        PevraNUV_SetTiltSensitivity(5);
-    };
-    for (int round = 0; round < kRounds; ++round) {
-        PevraNUV_Shutdown();
-        PevraNUV_RegisterCallbacks(&g_slowCallbacks, nullptr);
-        ASSERT_EQ(PevraNUV_Connect(0), 0);
-        const int calls = g_slowCallbackCalls.load();
-        while (g_slowCallbackCalls.load() < calls + 3) std::this_thread::sleep_for(1ms);
-        PevraNUV_Shutdown();  // most likely during a callback: they run back to back
-        PevraNUV::SettingsClient& fresh = PevraNUV::CurrentClient();
-        std::lock_guard<std::recursive_mutex> lock(fresh.m_lock);
-        EXPECT_TRUE(fresh.m_callbackTables.empty()) << "round " << round;
-        EXPECT_EQ(fresh.m_logLevel, 3) << "round " << round;
-        EXPECT_FALSE(PevraNUV::g_logEnabled.load()) << "round " << round;
-        EXPECT_TRUE(fresh.m_outgoing.empty()) << "round " << round;
-    }
-    PevraNUV_Shutdown();
-}
