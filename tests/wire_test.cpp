@@ -17,10 +17,6 @@ namespace {
 const std::u16string kServiceVersion = uR"(ComponentsDriver\\ServiceVersion)";
 const std::u16string kTilt = uR"(ComponentsDriver\\PenHandler\\PenTransducer\\TiltSensitivity)";
 
-}  // namespace
-
-namespace {
-
 // A judgement as text: "ok", "value <cut value>", the failure's log line
 // without its CR LF, or "failed" when it has none.
 std::string Verdict(const wire::Judgement& judgement) {
@@ -43,31 +39,24 @@ TEST(MessageJudge, EveryReplyAgainstItsRequest) {
         std::string verdict;
     } cases[] = {
         {read, uR"({"Val":"42"})", "value 42"},
-        {read, uR"({"Val":""})", "value "},
         {read, uR"({"Val":5})", "value }"},  // an unquoted value gives the closing brace
         {read, uR"(a:{"Val":"5"})", R"(value "Val":"5)"},  // a colon before the mark moves the cut
-        {read, uR"({"Val":"1:2"})", "value 1:2"},
         {read, uR"({"Ack":"1"})", getBad},
         {read, uR"({"Val")", getBad},
         {read, uR"({"Val":)", "ok"},  // the mark with nothing to cut
         {read, u"", "failed"},
         {write, uR"({"Ack":"1"})", "ok"},
         {write, uR"({"Ack":"0"})", setBad},
-        {write, uR"({"Val":"7"})", setBad},
-        {write, u"", "failed"},
         {keyCapture, uR"({"Ack":"1"})", "ok"},
-        {keyCapture, uR"({"Val":"1"})", setBad},
         {handshake, uR"({"Ack":"1"})", "ok"},
         {handshake, uR"({"Ack":"2"})", "ok"},               // a later version
         {handshake, u"{\"Ack\":\"1\uFFFF", "ok"},           // a unit above 0x7FFF sorts last
         {handshake, uR"({"Ack":"0"})", unknownVersion},     // an earlier version
         {handshake, uR"({"Ack")", unknownVersion},          // a prefix of the reference
         {handshake, uR"({"Ack":"1","x":"y"})", unknownVersion},  // a comma sorts before the brace
-        {handshake, u"", "failed"},
         // The marks count anywhere in a request, the read mark first.
         {uR"(x{"Connected":"?"}y)", uR"({"Ack":"2"})", "ok"},
         {uR"({"Connected":"?"}{"GetVal":")", uR"({"Ack":"1"})", getBad},
-        {uR"({"K":"{"GetVal":"x"})", uR"({"Ack":"1"})", getBad},
         {uR"({"Connected":"!"})", uR"({"Ack":"2"})", setBad},
     };
     for (const auto& c : cases) {
@@ -85,7 +74,6 @@ TEST(MessageCut, PushesIntoKeyAndValue) {
         std::u16string value;
     } cases[] = {
         {"a key and its value", uR"({"ComponentsDriver\\ServiceVersion":"42"})", kServiceVersion, u"42"},
-        {"a value holding colons", uR"({"ComponentsDriver\\ServiceVersion":"a:b:c"})", kServiceVersion, u"a:b:c"},
         {"a zoom map value", uR"({"ComponentsDriver\\SlavedDisplayZoomMap":"{1,2,3,4}"})",
          uR"(ComponentsDriver\\SlavedDisplayZoomMap)", u"{1,2,3,4}"},
         {"a value holding a quote", u"{\"K\":\"a\"b\"}", u"K", u"a\"b"},
@@ -94,11 +82,9 @@ TEST(MessageCut, PushesIntoKeyAndValue) {
         {"unquoted", u"xxKx:xVxx", u"K", u"V"},
         // The colon at positions 0 to 3 leaves no room for a key.
         {"colon at 0", u":xyzw", u"", u"y"},
-        {"colon at 3", uR"({"":"v"})", u"", u"v"},
         {"colon at 4", uR"({"K":"v"})", u"K", u"v"},
         // The value rule: n - c - 4 units from c + 2; when that is below zero,
         // the rest from c + 2.
-        {"n - c - 4 is 0", uR"({"K":""})", u"K", u""},
         {"n - c - 4 is -1", uR"({"K":xy)", u"K", u"y"},
         {"n - c - 4 is -2", uR"({"K":x)", u"K", u""},
         {"a long value, whole", wire::ComposeWriteRequest(kTilt, std::u16string(5000, u'v')), kTilt,
