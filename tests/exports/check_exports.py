@@ -34,7 +34,8 @@ def check_dll(names, library, readobj, machine, version):
 
     exports = re.findall(r"Export \{\s*Ordinal: (\d+)\s*(?:Name: (\S+))?", run(readobj, "--coff-exports", library))
     table = sorted((int(ordinal), name or "<no name>") for ordinal, name in exports)
-    check(table == list(enumerate(names, 1)), f"the exports by ordinal: {table}")
+    ok = table == list(enumerate(names, 1))
+    check(ok, "the nineteen names at ordinals 1-19, alphabetically" + ("" if ok else f"; found {table}"))
 
     imports = re.findall(r"Import \{\s*Name: (\S+)", run(readobj, "--coff-imports", library))
     check(sorted(dll.lower() for dll in imports) == ["kernel32.dll", "msvcrt.dll"], f"imports {', '.join(imports)}")
@@ -46,7 +47,8 @@ def check_dll(names, library, readobj, machine, version):
     major, minor, patch = (int(part) for part in version.split("."))
     at = data.find(struct.pack("<I", 0xFEEF04BD))
     fixed = struct.unpack_from("<4I", data, at + 8) if at >= 0 else None
-    check(fixed == ((major << 16) | minor, patch << 16) * 2, f"fixed file and product versions {fixed}, expected {version}")
+    shown = fixed and ".".join(str(n) for n in (fixed[0] >> 16, fixed[0] & 0xFFFF, fixed[1] >> 16, fixed[1] & 0xFFFF))
+    check(fixed == ((major << 16) | minor, patch << 16) * 2, f"fixed file and product versions {shown}, expected {version}.0")
     for key in ("FileVersion", "ProductVersion"):
         text = re.search(re.escape(key.encode("utf-16-le")) + rb"(?:\0\0)+((?:[^\0]\0)*)\0\0", data)
         shown = text and text.group(1).decode("utf-16-le")
@@ -61,7 +63,8 @@ def main(header, library, tool, machine=None, version=None):
         check_dll(names, library, tool, machine, version)
     else:
         symbols = sorted(line.split()[-1] for line in run(tool, "-D", "--defined-only", library).splitlines())
-        check(symbols == names, f"the dynamic symbols: {', '.join(symbols)}")
+        ok = symbols == names
+        check(ok, "the nineteen names are the dynamic symbols" + ("" if ok else f"; found {', '.join(symbols)}"))
     print(f"{failures} check(s) failed" if failures else "all checks passed")
     return 1 if failures else 0
 

@@ -32,10 +32,15 @@ std::string Val(const std::string& value) { return R"({"Val":")" + value + "\"}"
 // message mode, in 1024-byte pieces.
 class Pipe {
 public:
-    explicit Pipe(const std::string& name, bool requests)
-        : m_handle(CreateFileW((L"\\\\.\\pipe\\" + std::wstring(name.begin(), name.end())).c_str(),
-                               GENERIC_READ | (requests ? GENERIC_WRITE : FILE_WRITE_ATTRIBUTES), 0, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr)) {
+    explicit Pipe(const std::string& name, bool requests) {
+        const std::wstring path = L"\\\\.\\pipe\\" + std::wstring(name.begin(), name.end());
+        // While the service puts up the next instance, a patient client waits for it.
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            m_handle = CreateFileW(path.c_str(), GENERIC_READ | (requests ? GENERIC_WRITE : FILE_WRITE_ATTRIBUTES), 0,
+                                   nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+            if (m_handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_PIPE_BUSY) break;
+            WaitNamedPipeW(path.c_str(), 100);
+        }
         DWORD mode = PIPE_READMODE_MESSAGE;
         if (m_handle != INVALID_HANDLE_VALUE) SetNamedPipeHandleState(m_handle, &mode, nullptr, nullptr);
     }
@@ -76,7 +81,7 @@ private:
         error = GetOverlappedResult(m_handle, &m_overlapped, &bytes, FALSE) ? ERROR_SUCCESS : GetLastError();
         return error == ERROR_SUCCESS || error == ERROR_MORE_DATA;
     }
-    HANDLE m_handle;
+    HANDLE m_handle = INVALID_HANDLE_VALUE;
     HANDLE m_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     OVERLAPPED m_overlapped{};
 };
