@@ -1,4 +1,4 @@
-# nlohmann/json and CLI11 for the tools and their tests (the library itself
+# nlohmann/json and CLI11 for the tools (the library itself
 # depends on nothing beyond the C++ standard library). Both are header-only;
 # their folders are linked into one private include directory, so that a
 # cross build sees them without the rest of the host's /usr/include.
