@@ -2,6 +2,8 @@
 // queue of outgoing messages.
 #include "client/settings_client.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "dispatch/handlers.h"
@@ -11,6 +13,25 @@
 namespace PevraNUV {
 
 namespace {
+
+// Keys by length, then by their bytes: most keys share a long prefix, so a
+// length that differs decides most comparisons at once.
+bool KeyLess(std::u16string_view a, std::u16string_view b) {
+    if (a.size() != b.size()) return a.size() < b.size();
+    return std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) < 0;
+}
+
+// The handled settings in KeyLess order, for a binary search: pushes name
+// the same few keys many times a second (the battery's is the 56th of the
+// handshake), and a walk of the table cost more than the handler.
+const std::array<SettingId, HandlerTable.size()>& HandledByKey() {
+    static const std::array<SettingId, HandlerTable.size()> index = [] {
+        std::array<SettingId, HandlerTable.size()> ids = HandlerTable;
+        std::sort(ids.begin(), ids.end(), [](SettingId a, SettingId b) { return KeyLess(KeyById(a), KeyById(b)); });
+        return ids;
+    }();
+    return index;
+}
 
 std::u16string SessionSuffix() {
     std::uint32_t sessionId = 0;
@@ -53,17 +74,12 @@ void SettingsClient::EnqueueMessage(const std::u16string& message) {
 }
 
 void SettingsClient::DispatchValue(std::u16string_view key, std::u16string_view value) {
-    // A linear walk in handshake order: the first handled setting with
-    // exactly this key. A key without one is dropped silently. Many keys
-    // share a long prefix and a length, so they are compared with memcmp
-    // rather than unit by unit.
-    const std::size_t bytes = key.size() * sizeof(char16_t);
-    for (SettingId id : HandlerTable) {
-        const Setting& setting = SettingOf(id);
-        if (setting.key.size() != key.size() || std::memcmp(setting.key.data(), key.data(), bytes) != 0) continue;
-        RunSerialized([&] { HandleValue(setting.binding, m_cache, m_hosts, value); });
-        return;
-    }
+    const auto& index = HandledByKey();
+    const auto found = std::lower_bound(index.begin(), index.end(), key,
+                                        [](SettingId id, std::u16string_view wanted) { return KeyLess(KeyById(id), wanted); });
+    // A key without a handled setting is dropped silently.
+    if (found == index.end() || KeyLess(key, KeyById(*found))) return;
+    RunSerialized([&] { HandleValue(SettingOf(*found).binding, m_cache, m_hosts, value); });
 }
 
 }  // namespace PevraNUV
