@@ -34,7 +34,7 @@ namespace {
 constexpr std::size_t kMaxIdLength = 15;  // the units of a 16-unit text field, less its zero
 
 // The function code with which every run-application option is reported:
-// the code of the option list itself, not PEVRANUV_FUNCTION_RUN_APPLICATION
+// the code of the option list itself, not PevraNUV_FunctionRunApplication
 // (23), which a host assigns to run the entry it picked.
 constexpr std::int32_t kRunAppOptionCode = 88;
 
