@@ -121,7 +121,10 @@ TEST(Stress, EveryExportAtOnceWhileTheServicePushes) {
         for (auto& thread : threads) thread.join();
     });
     if (done.wait_for(300s) != std::future_status::ready) std::fprintf(stderr, "deadlock\n"), std::_Exit(1);
-    const std::size_t pushesAmongCalls = g_batteries.size();
+    const std::size_t pushesAmongCalls = [] {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        return g_batteries.size();
+    }();
     EXPECT_TRUE(Await([] { return g_batteries.size() >= 300; })) << "the pushes stopped";
     g_callBack = false;
     PevraNUV_SetTipSensitivity(7);  // answered once all before it are
