@@ -21,24 +21,18 @@ namespace PevraNUV::test {
 
 using Clock = std::chrono::steady_clock;
 
-namespace {
-
 // A file of its own for each output of each program.
-std::filesystem::path OutputFile(unsigned long process, const char* stream) {
+static std::filesystem::path OutputFile(unsigned long process, const char* stream) {
     static std::atomic<int> count{0};
     return std::filesystem::temp_directory_path() /
            ("ptsa-child-" + std::to_string(process) + "-" + std::to_string(++count) + "." + stream);
 }
 
-}  // namespace
-
 #ifdef _WIN32
-
-namespace {
 
 // Quotes one argument so that CommandLineToArgvW gives it back unchanged:
 // backslashes before a quote, or before the closing quote, are doubled.
-std::wstring Quoted(const std::string& argument) {
+static std::wstring Quoted(const std::string& argument) {
     const int units = MultiByteToWideChar(CP_UTF8, 0, argument.data(), static_cast<int>(argument.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(units), L' '), quoted = L"\"";
     if (units > 0) MultiByteToWideChar(CP_UTF8, 0, argument.data(), static_cast<int>(argument.size()), &wide[0], units);
@@ -51,8 +45,6 @@ std::wstring Quoted(const std::string& argument) {
     }
     return quoted.append(backslashes * 2, L'\\') + L"\"";
 }
-
-}  // namespace
 
 struct ChildProcess::State {
     PROCESS_INFORMATION process{};

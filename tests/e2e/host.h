@@ -9,70 +9,65 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
-#include <utility>
-#include <vector>
 
 #include "PTabletSettingsAPI.h"
 #include "log/log.h"
 
 namespace PevraNUV::test {
 
-// Every call of its table as "slot(arguments)", one a line, with its thread:
-// "versions(3.1.0,2.4.7)", "tip(3)", "tilt(5)", "zoom(0,0,100,100)" (the
-// handshake's last value).
+// Every call of its table as "slot(arguments)": "versions(3.1.0,2.4.7)",
+// "tip(3)", "tilt(5)", "zoom(0,0,100,100)" (the handshake's last value),
+// and the threads the calls came on.
 class Host {
 public:
     Host() {
-        m_table.OnVersions = [](void* self, const PevraNUV_Versions* v) {
-            Write(self, "versions(" + Narrow(v->serviceVersion) + "," + Narrow(v->hidRouterVersion) + ")");
+        m_table.OnVersions = [](void* host, const PevraNUV_Versions* versions) {
+            Write(host, "versions(" + Text(versions->serviceVersion) + "," + Text(versions->hidRouterVersion) + ")");
         };
-        m_table.OnTipSensitivity = [](void* self, int32_t value) { Write(self, "tip(" + std::to_string(value) + ")"); };
-        m_table.OnTiltSensitivity = [](void* self, int32_t value) { Write(self, "tilt(" + std::to_string(value) + ")"); };
-        m_table.OnSlavedDisplayZoom = [](void* self, PevraNUV_ZoomMap z) {
-            Write(self, "zoom(" + std::to_string(z.a) + "," + std::to_string(z.b) + "," + std::to_string(z.c) + "," +
+        m_table.OnTipSensitivity = [](void* host, int32_t tip) { Write(host, "tip(" + std::to_string(tip) + ")"); };
+        m_table.OnTiltSensitivity = [](void* host, int32_t tilt) { Write(host, "tilt(" + std::to_string(tilt) + ")"); };
+        m_table.OnSlavedDisplayZoom = [](void* host, PevraNUV_ZoomMap z) {
+            Write(host, "zoom(" + std::to_string(z.a) + "," + std::to_string(z.b) + "," + std::to_string(z.c) + "," +
                             std::to_string(z.d) + ")");
         };
     }
     void Register() { PevraNUV_RegisterCallbacks(&m_table, this); }
     bool WaitToHear(const std::string& call, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
         std::unique_lock<std::mutex> lock(m_mutex);
-        return m_changed.wait_for(lock, limit, [&] { return Find(call) != m_calls.end(); });
+        return m_changed.wait_for(lock, limit, [&] { return m_calls.count(call) > 0; });
     }
     bool HasHeard(const std::string& call) { return WaitToHear(call, {}); }
-    std::thread::id ThreadOf(const std::string& call) {
+    std::set<std::thread::id> Threads() {
         std::lock_guard<std::mutex> lock(m_mutex);
-        return Find(call) == m_calls.end() ? std::thread::id() : Find(call)->second;
+        return m_threads;
     }
     void Forget() {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_calls.clear();
+        m_calls.clear(), m_threads.clear();
     }
 
 private:
     template <std::size_t N>
-    static std::string Narrow(const PevraNUV_Char (&text)[N]) {
-        std::string narrow;
-        for (std::size_t i = 0; i < N && text[i]; ++i) narrow += static_cast<char>(text[i]);
-        return narrow;
+    static std::string Text(const PevraNUV_Char (&field)[N]) {
+        std::string text;
+        for (std::size_t i = 0; i < N && field[i]; ++i) text += static_cast<char>(field[i]);
+        return text;
     }
-    static void Write(void* self, std::string call) {
-        Host& host = *static_cast<Host*>(self);
+    static void Write(void* context, const std::string& call) {
+        Host& host = *static_cast<Host*>(context);
         std::lock_guard<std::mutex> lock(host.m_mutex);
-        host.m_calls.emplace_back(std::move(call), std::this_thread::get_id());
+        host.m_calls.insert(call), host.m_threads.insert(std::this_thread::get_id());
         host.m_changed.notify_all();
-    }
-    std::vector<std::pair<std::string, std::thread::id>>::iterator Find(const std::string& call) {
-        auto it = m_calls.begin();
-        while (it != m_calls.end() && it->first != call) ++it;
-        return it;
     }
 
     PevraNUV_Callbacks m_table{};
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::vector<std::pair<std::string, std::thread::id>> m_calls;
+    std::multiset<std::string> m_calls;
+    std::set<std::thread::id> m_threads;
 };
 
 // Level 4 logs failures; the records go to path instead of the file beside
@@ -85,11 +80,11 @@ public:
         SetLogFilePath(std::wstring(m_path.begin(), m_path.end()));
     }
     ~LogFile() { std::remove(m_path.c_str()); }
-    // The records' messages ("time -- process/thread -- message" CR LF), one a line.
+    // The messages of the records ("time -- process/thread -- message" CR LF), one a line.
     std::string Messages() const {
         std::ifstream file(m_path, std::ios::binary);
         std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()}, messages;
-        for (std::size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        for (std::size_t end; (end = text.find("\r\n")) != std::string::npos; text.erase(0, end + 2))
             messages += text.substr(text.rfind(" -- ", end) + 4, end - text.rfind(" -- ", end) - 4) + "\n";
         return messages;
     }

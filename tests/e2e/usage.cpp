@@ -19,20 +19,12 @@ namespace PevraNUV::test {
 
 #ifdef _WIN32
 
-namespace {
-
 // The system's handle table (SystemExtendedHandleInformation) names the
 // process of every handle. Wine keeps it exact, while its
 // GetProcessHandleCount is a stub that says 0.
-struct HandleEntry {
-    void* object;
-    ULONG_PTR processId, handle;
-    ULONG access;
-    USHORT backTrace, type;
-    ULONG attributes, reserved;
-};
+struct HandleEntry { void* object; ULONG_PTR processId, handle; ULONG access; USHORT trace, type; ULONG flags, spare; };
 
-long HandlesInSystemTable() {
+static long HandlesInSystemTable() {
     using Query = LONG(WINAPI*)(ULONG kind, void* buffer, ULONG size, ULONG* needed);
     const auto query = reinterpret_cast<Query>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
@@ -53,8 +45,6 @@ long HandlesInSystemTable() {
     return count;
 }
 
-}  // namespace
-
 Usage MeasureUsage() {
     Usage usage;
     usage.handles = HandlesInSystemTable();
@@ -74,14 +64,10 @@ unsigned long ProcessId() { return GetCurrentProcessId(); }
 
 #else
 
-namespace {
-
-long Entries(const char* folder) {
+static long Entries(const char* folder) {
     const std::filesystem::directory_iterator entries(folder);
     return static_cast<long>(std::distance(begin(entries), end(entries)));
 }
-
-}  // namespace
 
 Usage MeasureUsage() {
     Usage usage;
