@@ -34,7 +34,7 @@ def main() -> int:
     tests, code = count(root, ["tests"]), count(root, CODE)
     ratio = tests / code if code else float("inf")
     print(f"tests: {tests} lines under tests/; code: {code} lines under {', '.join(CODE)}; "
-          f"ratio {ratio:.2f} (limit {LIMIT}; non-blank lines of {' '.join(TYPES)})")
+          f"ratio {ratio:.3f} (limit {LIMIT}; non-blank lines of {' '.join(TYPES)})")
     return 1 if "--check" in sys.argv and ratio > LIMIT else 0
 
 

@@ -5,9 +5,10 @@
 #include <cstdio>
 #include <fstream>
 #include <regex>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "api/library.h"
 #include "client/key_capture.h"
@@ -34,23 +35,15 @@ TEST(RunSerialized, NestsContainsAndStopsAtShutdown) {
     EXPECT_EQ(ran, "nested outer other-thread ");
 }
 
-TEST(RunSerialized, EveryBatchSignalsTheSyncThread) {
-    SettingsClient client;
-    client.RunSerialized([&] { client.EnqueueMessages({}); });
-    EXPECT_EQ(platform::WaitForOne(client.m_sendEvent.get(), 0), platform::WaitResult::Signalled);
-    platform::ResetEvent(client.m_sendEvent.get());
-    client.RunSerialized([&] { client.EnqueueMessage(u"m"); });
-    EXPECT_EQ(platform::WaitForOne(client.m_sendEvent.get(), 0), platform::WaitResult::Signalled);
-    EXPECT_EQ(client.m_outgoing.size(), 1u);
-}
-
 TEST(Shutdown, LeavesAFreshClient) {
     Recorder recorder;
     PevraNUV_RegisterCallbacks(&Recorder::kTable, &recorder);
     PevraNUV_SetTiltSensitivity(3);  // queued, never sent: not connected
+    PevraNUV_SetLogLevel(kDebuggerLogLevel);
     SettingsClient* old = g_client.load();
     PevraNUV_Shutdown();
     EXPECT_NE(g_client.load(), old);
+    EXPECT_FALSE(g_logEnabled.load()) << "the log level is 3 again";
     EXPECT_TRUE(CurrentClient().m_outgoing.empty());
     recorder.Take();
     CurrentClient().m_hosts.NotifyHosts(&PevraNUV_Callbacks::OnTiltSensitivity, 1);
@@ -80,9 +73,7 @@ TEST(KeyCapture, FinishZeroesTheBufferAndHandsOverWhatFits) {
 
 std::string ReadFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 TEST(Log, RecordsGoToTheFileOrItsSecondPlace) {

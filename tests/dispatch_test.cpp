@@ -102,19 +102,12 @@ TEST_F(Dispatch, HostsHearWhatChanged) {
 // Every button, through its four settings: the slot, the record the host
 // is handed (the cache's own), and the code and text rules.
 TEST_F(Dispatch, EveryButtonKeepsItsCodeAndText) {
-    const struct {
-        Id function;
-        std::string name;
-        const void* record;
-    } buttons[] = {
+    std::vector<std::tuple<Id, std::string, const void*>> all = {
         {Id::EraserSingleFunction, "eraserSingle", &cache.m_eraserSingle},
         {Id::EraserDoubleFunction, "eraserDouble", &cache.m_eraserDouble},
         {Id::EraserLongFunction, "eraserLong", &cache.m_eraserLong},
         {Id::TopSwitchFunction, "topSwitch", &cache.m_topSwitch},
-        {Id::BottomSwitchFunction, "bottomSwitch", &cache.m_bottomSwitch},
-    };
-    std::vector<std::tuple<Id, std::string, const void*>> all;
-    for (const auto& button : buttons) all.emplace_back(button.function, button.name, button.record);
+        {Id::BottomSwitchFunction, "bottomSwitch", &cache.m_bottomSwitch}};
     for (int wedge = 0; wedge < kWedgeCount; ++wedge)
         all.emplace_back(WedgeFunction(wedge), "wedge" + std::to_string(wedge), cache.m_menuWedges);
     for (const auto& [function, name, record] : all) {
@@ -136,23 +129,12 @@ TEST_F(Dispatch, EveryButtonKeepsItsCodeAndText) {
     }
 }
 
-TEST_F(Dispatch, WedgesAreReportedAsOneArray) {
-    for (int wedge = 0; wedge < kWedgeCount; ++wedge)
-        HandleValue(SettingOf(WedgeFunction(wedge)).binding, cache, hosts, std::u16string(1, u'0' + wedge));
-    recorder.Take();
-    HandleValue(SettingOf(ButtonGroup(WedgeFunction(9)).appPath).binding, cache, hosts, u"last");
-    const auto* wedges = static_cast<const PevraNUV_ButtonFunction*>(recorder.pointers.at(0));
-    for (int wedge = 0; wedge < kWedgeCount; ++wedge) EXPECT_EQ(wedges[wedge].function, wedge);
-}
-
 TEST_F(Dispatch, QuietValuesAreKept) {
     Heard(Id::MenuCenterRightClick, u"5");
     Heard(Id::BatteryAlertDelay, u"-5");
-    Heard(Id::CapturedKeystrokes, u"ctrl+\"\\");
     Heard(Id::MenuCenterRightClick, u"x");
     EXPECT_EQ(cache.m_menuCenterRightClick, 1);
     EXPECT_EQ(cache.m_batteryAlertDelay, -5);
-    EXPECT_EQ(cache.m_capturedKeys, u"ctrl+\"\\");
 }
 
 std::string g_order;

@@ -13,7 +13,6 @@ void Note(void* context, std::string call, const void* pointer = nullptr) {
     Recorder& recorder = Of(context);
     recorder.calls.push_back(std::move(call));
     recorder.pointers.push_back(pointer);
-    recorder.thread = std::this_thread::get_id();
 }
 
 std::string Function(const PevraNUV_ButtonFunction& record) {

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "PTabletSettingsAPI.h"
@@ -18,7 +17,6 @@ struct Recorder {
     static const PevraNUV_Callbacks kTable;
     std::vector<std::string> calls;
     std::vector<const void*> pointers;  // the record pointer of each call, or null
-    std::thread::id thread;             // of the last call
 
     // The calls since the last Take, one a line; "" for none.
     std::string Take();
