@@ -113,8 +113,8 @@ TEST_F(Dispatch, EveryButtonKeepsItsCodeAndText) {
     for (const auto& [function, name, record] : all) {
         SCOPED_TRACE(name);
         const ButtonSettings keys = ButtonGroup(function);
-        const std::string hover = name.find("Switch") != std::string::npos ? ",0" : "";
-        const auto report = [&](const std::string& codeAndText) { return name + "(" + codeAndText + hover + ")"; };
+        const std::string prefix = name + "(", hover = name.find("Switch") != std::string::npos ? ",0)" : ")";
+        const auto report = [&](const std::string& codeAndText) { return prefix + codeAndText + hover; };
         EXPECT_EQ(Heard(keys.function, u"23"), report("23,"));
         HandleValue(SettingOf(keys.appPath).binding, cache, hosts, uR"(C:\paint.exe)");
         ASSERT_EQ(recorder.pointers.size(), 1u);
