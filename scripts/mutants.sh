@@ -19,7 +19,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 . "$root/scripts/env.sh"
 build_root=${PTSA_BUILD_ROOT:-$root/build}
 work=$(mktemp -d)
-trap 'python3 "$work/apply.py" restore; rm -rf "$work"' EXIT
+trap 'python3 "$work/apply.py" restore; rm -rf "$work"; "$PTSA_WINESERVER" -k >/dev/null 2>&1' EXIT
 
 # The faults: "@ file" (with "[win]" for the Windows suite), "- line" as it
 # stands, "+ line" as the fault has it, "# what it breaks".
@@ -237,7 +237,10 @@ run_suite() {
   if [[ $kind == native ]]; then
     ctest --test-dir "$dir" -j2 --timeout 60 -LE 'stress|valgrind|package' >"$work/test.log" 2>&1
   else
-    "$PTSA_WINESERVER" -p >/dev/null 2>&1 || true
+    # One Wine server for the batch, its services started away from ctest's
+    # output (a service that inherits a test's output keeps ctest waiting).
+    "$PTSA_WINESERVER" -p </dev/null >/dev/null 2>&1 || true
+    WINEDEBUG=-all "$PTSA_WINE" wineboot </dev/null >/dev/null 2>&1 || true
     ctest --test-dir "$dir" -j2 --timeout 120 -LE 'package' >"$work/test.log" 2>&1
   fi
 }
