@@ -50,6 +50,39 @@ TEST(Shutdown, LeavesAFreshClient) {
     EXPECT_EQ(recorder.Take(), "") << "registrations go with the old client";
 }
 
+// Each setter queues its own setting (the batches themselves are the wire
+// tests'); a client that is not connected keeps what is queued.
+TEST(Exports, EachSetterWritesItsOwnSetting) {
+    static const PevraNUV_ButtonFunction record{5, {}};
+    const std::pair<void (*)(), std::string> cases[] = {
+        {[] { PevraNUV_SetEraserSinglePress(&record); }, R"(EraserEnd\\ButtonSingle\\ButtonFunction":"5"})"},
+        {[] { PevraNUV_SetEraserDoublePress(&record); }, R"(EraserEnd\\ButtonDouble\\ButtonFunction":"5"})"},
+        {[] { PevraNUV_SetEraserLongPress(&record); }, R"(EraserEnd\\ButtonLong\\ButtonFunction":"5"})"},
+        {[] { PevraNUV_SetTopSinglePress(&record); }, R"(ButtonUpperSide\\ButtonSingle\\ButtonFunction":"5"})"},
+        {[] { PevraNUV_SetBottomSinglePress(&record); }, R"(ButtonLowerSide\\ButtonSingle\\ButtonFunction":"5"})"},
+        {[] { PevraNUV_SetMenuOp(0, &record); }, R"(ButtonRadialEast\\ButtonSingle\\ButtonFunction":"5"})"},
+        {[] { PevraNUV_SetMenuOp(9, &record); }, R"(ButtonRadialOutside\\ButtonSingle\\ButtonFunction":"5"})"},
+        {[] { PevraNUV_SetMenuOp(10, &record); }, ""},
+        {[] { PevraNUV_SetMenuOp(-1, &record); }, ""},
+        {[] { PevraNUV_SetTopHoverClick(1); }, R"(ButtonUpperSide\\HoverClick":"1"})"},
+        {[] { PevraNUV_SetBottomHoverClick(2); }, R"(ButtonLowerSide\\HoverClick":"2"})"},
+        {[] { PevraNUV_SetMenuCenterRightClick(3); }, R"(RadialMenuCenterRightClick":"3"})"},
+        {[] { PevraNUV_SetTiltSensitivity(4); }, R"(TiltSensitivity":"4"})"},
+        {[] { PevraNUV_SetTipSensitivity(5); }, R"(PressureCurve":"5"})"},
+        {[] { PevraNUV_SetSlavedDisplayZoom({1, 2, 3, 4}); }, R"(SlavedDisplayZoomMap":"{1,2,3,4}"})"},
+        {[] { PevraNUV_ResetSlavedDisplayZoom(); }, R"(SlavedDisplayZoomMap":"{0,0,0,0}"})"},
+    };
+    for (const auto& [call, written] : cases) {
+        CurrentClient().m_outgoing.clear();
+        call();
+        const auto& queued = CurrentClient().m_outgoing;
+        const std::string first = queued.empty() ? "" : std::string(queued.front().begin(), queued.front().end());
+        EXPECT_EQ(first.substr(first.size() - std::min(first.size(), written.size())), written);
+        EXPECT_EQ(queued.size(), written.empty() ? 0u : 2u) << written;
+    }
+    PevraNUV_Shutdown();
+}
+
 TEST(KeyCapture, FinishZeroesTheBufferAndHandsOverWhatFits) {
     const struct {
         std::u16string captured;
