@@ -6,8 +6,7 @@
 #   scripts/mutants.sh [--list] [--only N,M,...]
 #
 # Faults in portable code run against the native suite (build/linux-debug,
-# every test but the stress, soak, valgrind and package ones, each test at
-# most 60 s). Faults marked [win] (the .def file and src/platform/win) run
+# every test but the valgrind and package ones, each test at most 60 s). Faults marked [win] (the .def file and src/platform/win) run
 # against the Windows x64 suite under Wine (build/windows-x64) and are
 # counted apart. A fault is caught when its build fails or a test fails.
 # Each fault is reverted before the next; the tree is restored on any exit.
@@ -235,7 +234,7 @@ run_suite() {
   local kind=$1 dir=$build_root/$2
   cmake --build "$dir" >"$work/build.log" 2>&1 || return 1
   if [[ $kind == native ]]; then
-    ctest --test-dir "$dir" -j2 --timeout 60 -LE 'stress|valgrind|package' >"$work/test.log" 2>&1
+    ctest --test-dir "$dir" -j2 --timeout 60 -LE 'valgrind|package' >"$work/test.log" 2>&1
   else
     # One Wine server for the batch, its services started away from ctest's
     # output (a service that inherits a test's output keeps ctest waiting).
