@@ -32,17 +32,12 @@ void TouchRecords(const PevraNUV_ButtonFunction* records, std::size_t count) {
 
 PevraNUV_Callbacks RecordingTable() {
     PevraNUV_Callbacks table{};
-    table.OnVersions = [](void*, const PevraNUV_Versions* v) {
-        TouchText(v->hidRouterVersion);
-        TouchText(v->serviceVersion);
-    };
+    table.OnVersions = [](void*, const PevraNUV_Versions* v) { TouchText(v->hidRouterVersion), TouchText(v->serviceVersion); };
     table.OnPenInfo = [](void*, const PevraNUV_PenInfo* pen) {
-        Touch(pen, sizeof *pen);
-        TouchText(pen->serialNumber), TouchText(pen->penId), TouchText(pen->btId);
+        Touch(pen, sizeof *pen), TouchText(pen->serialNumber), TouchText(pen->penId), TouchText(pen->btId);
     };
     const auto one = [](void*, const PevraNUV_ButtonFunction* records, std::size_t index) {
-        if (index != 0) __builtin_trap();
-        TouchRecords(records, 1);
+        index == 0 ? TouchRecords(records, 1) : __builtin_trap();
     };
     table.OnEraserSinglePress = table.OnEraserDoublePress = table.OnEraserLongPress = one;
     table.OnTopSwitch = table.OnBottomSwitch = [](void*, const PevraNUV_SideSwitch* s) {
@@ -51,12 +46,9 @@ PevraNUV_Callbacks RecordingTable() {
         if (s->hoverClick > 1) __builtin_trap();
     };
     table.OnMenuOp = [](void*, const PevraNUV_ButtonFunction* wedges, std::size_t index) {
-        if (index > 9) __builtin_trap();
-        TouchRecords(wedges, 10);
+        index <= 9 ? TouchRecords(wedges, 10) : __builtin_trap();
     };
-    const auto list = [](void*, const PevraNUV_ButtonFunction* records, std::size_t count) {
-        TouchRecords(records, count);
-    };
+    const auto list = [](void*, const PevraNUV_ButtonFunction* records, std::size_t count) { TouchRecords(records, count); };
     table.OnRunAppOptions = table.OnTopButtonSingleOptions = table.OnTopButtonDoubleOptions =
         table.OnTopButtonLongOptions = table.OnSideSwitchOptions = table.OnRadialWedgeOptions = list;
     table.OnTipSensitivity = table.OnTiltSensitivity = [](void*, std::int32_t value) { g_sink = value; };
