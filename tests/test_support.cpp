@@ -7,12 +7,9 @@ namespace ptsa_test {
 
 namespace {
 
-Recorder& Of(void* context) { return *static_cast<Recorder*>(context); }
-
 void Note(void* context, std::string call, const void* pointer = nullptr) {
-    Recorder& recorder = Of(context);
-    recorder.calls.push_back(std::move(call));
-    recorder.pointers.push_back(pointer);
+    static_cast<Recorder*>(context)->calls.push_back(std::move(call));
+    static_cast<Recorder*>(context)->pointers.push_back(pointer);
 }
 
 std::string Function(const PevraNUV_ButtonFunction& record) {
@@ -21,8 +18,7 @@ std::string Function(const PevraNUV_ButtonFunction& record) {
 
 template <const char* Name>
 void Press(void* context, const PevraNUV_ButtonFunction* records, std::size_t index) {
-    Note(context, std::string(Name) + (index ? std::to_string(index) : "") + "(" + Function(records[index]) + ")",
-         records);
+    Note(context, Name + (index ? std::to_string(index) : "") + "(" + Function(records[index]) + ")", records);
 }
 
 void Wedge(void* context, const PevraNUV_ButtonFunction* wedges, std::size_t index) {

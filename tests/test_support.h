@@ -11,8 +11,7 @@ namespace ptsa_test {
 
 // Each call as slot(arguments): "tilt(-3)", "pen(serial,penId,btId,battery)",
 // "topSwitch(function,text,hoverClick)", "wedge3(function,text)",
-// "topSingleOptions(1,88:text)", "rangeA(0,6)". Registered with the
-// recorder itself as context.
+// "topSingleOptions(1,88:text)". The recorder itself is the context.
 struct Recorder {
     static const PevraNUV_Callbacks kTable;
     std::vector<std::string> calls;

@@ -79,6 +79,10 @@ TEST_F(EndToEnd, KeyCapture) {
     EXPECT_EQ(std::u16string(keys, keys + 11), std::u16string(u"Ctrl+Alt+K", 11));
     PevraNUV_FinishKeyCapture(keys, sizeof keys);
     EXPECT_EQ(keys[0], 0) << "finishing forgets the keys";
+    const long withLink = MeasureUsage().threads;
+    service->WriteLine("close-pushes");  // the push pipe alone closes: the link ends on it
+    EXPECT_TRUE(ThreadsBackTo(withLink - 1));
+    EXPECT_EQ(log->Messages(), "SyncThread read failed.\n");
 }
 
 // What a misbehaving service does to the link. Every row connects, waits
