@@ -234,13 +234,18 @@ run_suite() {
   local kind=$1 dir=$build_root/$2
   cmake --build "$dir" >"$work/build.log" 2>&1 || return 1
   if [[ $kind == native ]]; then
-    ctest --test-dir "$dir" -j2 --timeout 60 -LE 'valgrind|package' >"$work/test.log" 2>&1
+    timeout 900 ctest --test-dir "$dir" -j2 --timeout 60 -LE 'valgrind|package' >"$work/test.log" 2>&1
   else
     # One Wine server for the batch, its services started away from ctest's
     # output (a service that inherits a test's output keeps ctest waiting).
     "$PTSA_WINESERVER" -p </dev/null >/dev/null 2>&1 || true
     WINEDEBUG=-all "$PTSA_WINE" wineboot </dev/null >/dev/null 2>&1 || true
-    ctest --test-dir "$dir" -j2 --timeout 120 -LE 'package' >"$work/test.log" 2>&1
+    # A whole-suite limit as well: a fault that leaves a test's service
+    # running keeps ctest waiting for the output that service inherited.
+    timeout 900 ctest --test-dir "$dir" -j2 --timeout 120 -LE 'package' >"$work/test.log" 2>&1
+    local rc=$?
+    "$PTSA_WINESERVER" -k >/dev/null 2>&1 || true
+    return $rc
   fi
 }
 
