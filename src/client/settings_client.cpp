@@ -41,10 +41,11 @@ std::u16string SessionSuffix() {
 }  // namespace
 
 SettingsClient::SettingsClient()
-    : m_sendOnlyPipeName(u"\\\\.\\pipe\\PevraSettingsSyncherSendOnly_" + SessionSuffix()),
-      m_pipeName(u"\\\\.\\pipe\\PevraSettingsSyncher_" + SessionSuffix()),
-      m_stopEvent(platform::CreateManualResetEvent()),
-      m_sendEvent(platform::CreateManualResetEvent()) {}
+    : m_stopEvent(platform::CreateManualResetEvent()), m_sendEvent(platform::CreateManualResetEvent()) {
+    const std::u16string suffix = SessionSuffix();
+    m_sendOnlyPipeName = u"\\\\.\\pipe\\PevraSettingsSyncherSendOnly_" + suffix;
+    m_pipeName = u"\\\\.\\pipe\\PevraSettingsSyncher_" + suffix;
+}
 
 SettingsClient::~SettingsClient() {
     StopSyncThread();
