@@ -20,15 +20,6 @@ namespace {
 using namespace PevraNUV;
 using ptsa_test::Recorder;
 
-// The sync thread's owner: Join returns once the routine has returned.
-TEST(Thread, JoinWaitsForTheRoutine) {
-    static std::atomic<bool> ended{false};
-    platform::Thread thread;
-    ASSERT_TRUE(thread.Start([](void*) -> std::uint32_t { return platform::Sleep(50), ended = true, 0; }, nullptr));
-    thread.Join();
-    EXPECT_TRUE(ended.load());
-}
-
 TEST(RunSerialized, NestsContainsAndStopsAtShutdown) {
     SettingsClient client;
     std::string ran;

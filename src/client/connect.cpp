@@ -38,7 +38,7 @@ int SettingsClient::Connect(int timeout, bool reconnect) {
     return result;
 }
 
-void SettingsClient::OpenPipes(bool reconnect, int& result) {
+void SettingsClient::OpenPipes(bool reconnect, int& result, bool logFailure) {
     // Closed after the lock is released, with the task's other locals.
     platform::UniqueHandle oldSendOnly, oldRequest;
     if (m_sendOnlyPipe) {
@@ -47,7 +47,7 @@ void SettingsClient::OpenPipes(bool reconnect, int& result) {
         oldRequest = std::move(m_pipe);
     }
     const auto fail = [&](const wchar_t* message) {
-        Log(message);
+        if (logFailure) Log(message);
         result = 1;
     };
     // Neither open blocks: a busy pipe (a full listen queue) fails at once.
@@ -68,9 +68,14 @@ void SettingsClient::OpenPipes(bool reconnect, int& result) {
     platform::ResetEvent(m_sendEvent.get());
     RunSerialized([&] { EnqueueMessages(handshake); });
 
-    // A reconnection must have joined the old sync thread first. A thread
-    // that cannot start leaves the link connected with the handshake queued
-    // and nobody to send it, until the client goes.
+    // A sync thread that waits for the service takes these pipes itself:
+    // the handshake just queued wakes it. Never two links.
+    if (m_awaitingService) return;
+    // Otherwise any earlier thread has ended (it left its wait on a failure
+    // of the wait itself, or never started): joining it returns at once. A
+    // thread that cannot start leaves the link connected with the handshake
+    // queued and nobody to send it, until the client goes.
+    m_syncThread.Join();
     m_syncThread.Start(&SettingsClient::SyncThread, this);
 }
 

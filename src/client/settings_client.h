@@ -72,31 +72,60 @@ public:
     std::atomic<bool> m_shuttingDown{false};
     std::u16string m_sendOnlyPipeName;
     std::u16string m_pipeName;
-    // Both open or both closed; the pipes of a link that failed stay open
-    // (and Connect keeps reporting 0) until the client goes.
+    // Both open or both closed. A link that broke (the service went away)
+    // has them closed while the sync thread waits for the service to come
+    // back; a link that ended on a refused reply or a time-out keeps them
+    // open (and Connect keeps reporting 0) until the client goes.
     platform::UniqueHandle m_sendOnlyPipe;
     platform::UniqueHandle m_pipe;
     // Open for the client's whole life. The sync thread only waits on them.
     const platform::UniqueHandle m_stopEvent;
     const platform::UniqueHandle m_sendEvent;
     std::deque<std::u16string> m_outgoing;
+    // Set by the sync thread while its link is down and it waits for the
+    // service: a connect then leaves the new pipes to that thread instead
+    // of starting another.
+    bool m_awaitingService = false;
     HostRegistry m_hosts;
     ValueCache m_cache;
 
 private:
-    // The connect task: opens both pipes, queues the handshake, starts the
-    // sync thread. Sets result to 1 on failure.
-    void OpenPipes(bool reconnect, int& result);
+    // How a link ends: on the stop signal; broken, because the service
+    // closed its end or went away (the thread then waits for it to come
+    // back); or failed for good, on a refused reply or a time-out, where
+    // trying again would only fail again.
+    enum class LinkEnd { Stopped, Broken, Failed };
+    // SendNextMessage's result for an exchange that failed on a broken pipe.
+    static constexpr std::int64_t kLinkBroken = -2;
 
-    // The sync thread: writes the queued requests one at a time, receives
-    // the values the service pushes, closes the pipes on the stop signal.
+    // The connect task: opens both pipes, queues the handshake, and starts
+    // the sync thread unless one is waiting to take the link. Sets result
+    // to 1 on failure, logged unless logFailure is false.
+    void OpenPipes(bool reconnect, int& result, bool logFailure = true);
+
+    // The sync thread: one link after another, each until it ends.
     static std::uint32_t SyncThread(void* client);
     void RunSyncThread();
+    // One link: writes the queued requests one at a time, receives the
+    // values the service pushes. answered is set once the queue has been
+    // emptied (the handshake is through).
+    LinkEnd RunLink(platform::Handle sendOnlyPipe, platform::Handle requestPipe, bool& answered);
     // One exchange on the request pipe: the number of messages still
-    // waiting, or -1 on failure. It completes on exchangeEvent and reads the
-    // reply into reply, both of which the sync thread reuses for all its
-    // exchanges.
+    // waiting, -1 on failure, kLinkBroken on a broken pipe. It completes on
+    // exchangeEvent and reads the reply into reply, both of which the link
+    // reuses for all its exchanges.
     std::int64_t SendNextMessage(platform::Handle requestPipe, platform::Handle exchangeEvent, std::u16string& reply);
+    // Takes the pipes out of the client under the lock and closes them after
+    // it: for good when the link stopped, or until the service is back.
+    void ClosePipes(LinkEnd end);
+
+    // After a broken link (reconnect.cpp): closes the pipes and tries to
+    // connect again, pause after pause, until a link is up (its pipes are
+    // returned) or the stop signal comes (false).
+    bool AwaitService(std::uint32_t& pause, platform::Handle& sendOnlyPipe, platform::Handle& requestPipe);
+    int WaitBeforeAttempt(std::uint32_t pause);
+    bool TryToReconnect(bool logFailure);
+    bool TakeLink(platform::Handle& sendOnlyPipe, platform::Handle& requestPipe);
 
     // Joined by StopSyncThread and by the destructor; started by OpenPipes.
     // Declared last: it goes first, while everything it uses is still there.

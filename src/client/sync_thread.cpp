@@ -35,30 +35,47 @@ bool IsPieceError(const platform::IoResult& piece) {
 }  // namespace
 
 std::uint32_t SettingsClient::SyncThread(void* client) {
+    auto* self = static_cast<SettingsClient*>(client);
     try {
-        static_cast<SettingsClient*>(client)->RunSyncThread();
+        self->RunSyncThread();
     } catch (...) {
-        // Out of memory or the like: the thread ends as on a failed exchange.
+        // Out of memory or the like: the thread ends as on a failed
+        // exchange, and a later connect starts another.
+        std::lock_guard<std::recursive_mutex> guard(self->m_lock);
+        self->m_awaitingService = false;
     }
     return 0;
 }
 
 void SettingsClient::RunSyncThread() {
-    // The pipes stay open while this thread runs: only its own stop step,
-    // or a reconnection after it has ended, replaces them.
+    // A link's pipes stay open while it runs: only its own end replaces them.
     platform::Handle sendOnlyPipe = platform::kInvalidHandle, requestPipe = platform::kInvalidHandle;
     RunSerialized([&] {
         sendOnlyPipe = m_sendOnlyPipe.get();
         requestPipe = m_pipe.get();
     });
-    const platform::Handle stopEvent = m_stopEvent.get();
-    const platform::Handle sendEvent = m_sendEvent.get();
     if (sendOnlyPipe == platform::kInvalidHandle) {
         Log(kLogSyncNoConnection);
         return;
     }
+    std::uint32_t pause = 0;  // before the next attempt to connect again
+    for (;;) {
+        bool answered = false;
+        if (RunLink(sendOnlyPipe, requestPipe, answered) != LinkEnd::Broken) return;
+        // Only a link that got its handshake through starts the schedule
+        // again: a service that accepts and hangs up at once must not make
+        // this thread spin.
+        if (answered) pause = 0;
+        if (!AwaitService(pause, sendOnlyPipe, requestPipe)) return;
+    }
+}
+
+SettingsClient::LinkEnd SettingsClient::RunLink(platform::Handle sendOnlyPipe, platform::Handle requestPipe,
+                                                bool& answered) {
+    const platform::Handle stopEvent = m_stopEvent.get();
+    const platform::Handle sendEvent = m_sendEvent.get();
     platform::UniqueHandle readEvent(platform::CreateManualResetEvent());
-    // One event for every exchange of this thread: reset before each, it
+    // One event for every exchange of this link: reset before each, it
     // saves creating and closing one per request.
     platform::UniqueHandle exchangeEvent(platform::CreateManualResetEvent());
     std::u16string push, reply;  // reused: their storage grows once
@@ -72,32 +89,28 @@ void SettingsClient::RunSyncThread() {
         // A stop goes before sending, sending before a received piece.
         const int signalled = platform::WaitForAny(objects, 3, platform::kInfinite);
         if (signalled == 0) {
-            // The stop step: no task runs after it, and the pipes close
-            // (outside the lock) so that the link is down when the
-            // destroyer's join returns.
+            // The stop step: no task runs after it, and the pipes close so
+            // that the link is down when the destroyer's join returns.
             read.Cancel();
-            m_shuttingDown = true;
-            platform::UniqueHandle sendOnly, request;
-            {
-                std::lock_guard<std::recursive_mutex> guard(m_lock);
-                sendOnly = std::move(m_sendOnlyPipe);
-                request = std::move(m_pipe);
-            }
-            return;
+            ClosePipes(LinkEnd::Stopped);
+            return LinkEnd::Stopped;
         }
         if (signalled == 1) {
             // Reset first, so that a batch queued during the exchange is not missed.
             platform::ResetEvent(sendEvent);
             const std::int64_t waiting = SendNextMessage(requestPipe, exchangeEvent.get(), reply);
-            if (waiting < 0) return;
+            if (waiting == kLinkBroken) return LinkEnd::Broken;
+            if (waiting < 0) return LinkEnd::Failed;
             if (waiting > 0) platform::SetEvent(sendEvent);
+            if (waiting == 0) answered = true;
             continue;
         }
         if (signalled == 2) {
             const platform::IoResult piece = read.Fetch();
             if (IsPieceError(piece)) {
+                // The service closed the pipe or went away.
                 Log(kLogSyncReadFailed);
-                return;
+                return LinkEnd::Broken;
             }
             AppendPiece(push, buffer, piece.bytes);
             if (piece.ok) {
@@ -111,7 +124,19 @@ void SettingsClient::RunSyncThread() {
             continue;
         }
         Log(kLogSyncLostConnection);
-        return;
+        return LinkEnd::Broken;
+    }
+}
+
+void SettingsClient::ClosePipes(LinkEnd end) {
+    if (end == LinkEnd::Stopped) m_shuttingDown = true;
+    platform::UniqueHandle sendOnly, request;
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    sendOnly = std::move(m_sendOnlyPipe);
+    request = std::move(m_pipe);
+    if (end == LinkEnd::Broken) {
+        m_awaitingService = true;
+        m_outgoing.clear();  // no link will carry them: the next one starts afresh
     }
 }
 
@@ -131,13 +156,17 @@ std::int64_t SettingsClient::SendNextMessage(platform::Handle requestPipe, platf
     if (!platform::ResetEvent(exchangeEvent)) return -1;
     reply.clear();
     unsigned char buffer[kPieceBytes];
+    bool broken = false;
     {
         // Declared after the buffers: a transfer that did not complete in
         // time is cancelled and awaited before they are released.
         platform::Transfer transfer(requestPipe, exchangeEvent);
         transfer.StartWrite(request.data(), static_cast<std::uint32_t>(request.size() * sizeof(char16_t)));
         if (transfer.Await(kExchangeTimeoutMs) != platform::WaitResult::Signalled) return -1;
-        transfer.Fetch();  // the write's own result is not examined
+        // The write's own result decides nothing but whether the pipe broke:
+        // the reply's read fails then too, and logs it.
+        const platform::IoResult written = transfer.Fetch();
+        broken = !written.ok && platform::IsBrokenPipe(written.error);
         for (;;) {
             platform::ResetEvent(exchangeEvent);
             transfer.StartRead(buffer, kPieceBytes);
@@ -146,6 +175,7 @@ std::int64_t SettingsClient::SendNextMessage(platform::Handle requestPipe, platf
                 piece = transfer.Fetch();
             if (IsPieceError(piece)) {
                 Log(kLogAckReadFailed);
+                broken = broken || (piece.complete && platform::IsBrokenPipe(piece.error));
                 reply.clear();
                 break;
             }
@@ -153,7 +183,7 @@ std::int64_t SettingsClient::SendNextMessage(platform::Handle requestPipe, platf
             if (piece.ok) break;
         }
     }
-    if (reply.empty()) return -1;
+    if (reply.empty()) return broken ? kLinkBroken : -1;
     const wire::Judgement judgement = wire::JudgeReply(request, reply);
     if (!judgement.ok) {
         if (judgement.logMessage) Log(judgement.logMessage);

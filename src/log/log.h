@@ -19,6 +19,10 @@ inline constexpr const wchar_t* kLogGetValueBadFormat = L"Get value: bad format.
 inline constexpr const wchar_t* kLogUnknownProtocolVersion = L"Unknown protocol version.\r\n";
 inline constexpr const wchar_t* kLogSetValueBadFormat = L"Set value: bad format.\r\n";
 inline constexpr const wchar_t* kLogKeyCaptureBufferTooSmall = L"Key capture buffer too small.\r\n";
+// After a link broke: the first failed attempt to connect again is logged
+// with the connect step's own sentences, the attempts after it are not, and
+// the link's return with this one.
+inline constexpr const wchar_t* kLogReconnected = L"Reconnected to Service.\r\n";
 
 // Whether anything is logged: tested at every call site before any work.
 extern std::atomic<bool> g_logEnabled;

@@ -27,6 +27,11 @@ inline Handle const kInvalidHandle = reinterpret_cast<Handle>(static_cast<std::i
 constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
 constexpr std::uint32_t kErrorMoreData = 234;  // ERROR_MORE_DATA: the message goes on
 
+// Whether a transfer's error says that the other end of the pipe has gone:
+// ERROR_BROKEN_PIPE (109; the POSIX layer's one error for a closed peer),
+// ERROR_NO_DATA (232, a pipe being closed), ERROR_PIPE_NOT_CONNECTED (233).
+constexpr bool IsBrokenPipe(std::uint32_t error) { return error == 109 || error == 232 || error == 233; }
+
 void CloseHandle(Handle handle);
 
 // Owns one handle and closes it when it goes out of scope. A moved-from
