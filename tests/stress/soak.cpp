@@ -1,10 +1,11 @@
 // Soak, natively and under Wine: Connect/Shutdown cycles against the
 // reference service (every other one shut down in the middle of the
-// handshake), then pushes through one client. Handles and threads must come
+// handshake), then pushes through one client, then restarts of the service
+// under one client that reconnects by itself. Handles and threads must come
 // back exactly, memory may grow by the slack only; exit status 0 when all
 // holds.
 //
-//   ptsa_soak [CYCLES [PUSHES [PUSH_RATE [SLACK_KIB]]]]   (200 20000 50000 2048)
+//   ptsa_soak [CYCLES [PUSHES [PUSH_RATE [SLACK_KIB [RESTARTS]]]]]   (200 20000 50000 2048 100)
 #include <atomic>
 #include <cstdlib>
 
@@ -37,9 +38,7 @@ bool WaitFor(const std::atomic<long>& counter, long value, int stillSeconds) {
 }
 
 bool Compare(const char* part, const Usage& before, long slackKib) {
-    Usage after = MeasureUsage();
-    for (int wait = 0; wait < 100 && after.threads != before.threads; ++wait)  // a sync thread still leaving
-        std::this_thread::sleep_for(std::chrono::milliseconds(10)), after = MeasureUsage();
+    const Usage after = MeasureUsage();  // at once: Shutdown has joined the sync thread
     std::printf("%s: handles %ld -> %ld, threads %ld -> %ld, memory %ld -> %ld KiB\n", part, before.handles,
                 after.handles, before.threads, after.threads, before.memoryKib, after.memoryKib);
     return after.handles == before.handles && after.threads == before.threads &&
@@ -52,6 +51,7 @@ int main(int argc, char** argv) {
     const long cycles = argc > 1 ? std::atol(argv[1]) : 200, pushes = argc > 2 ? std::atol(argv[2]) : 20000;
     const std::string rate = argc > 3 ? argv[3] : "50000";  // faster, and replies miss the one-second limit
     const long slackKib = argc > 4 ? std::atol(argv[4]) : 2048;
+    const long restarts = argc > 5 ? std::atol(argv[5]) : 100;
     if (!EnterOwnPosixSession()) return 1;
     PevraNUV_Shutdown();  // a client of this session: the one made at load predates it
     setvbuf(stdout, nullptr, _IONBF, 0);
@@ -63,14 +63,15 @@ int main(int argc, char** argv) {
         if (!service.WaitForLine("ready", 20000)) return std::puts("the service did not start"), 1;
         Usage before;
         for (long cycle = -2; ok && cycle < cycles; ++cycle) {  // two to warm up
-            if (cycle == 0)  // measured without a warm-up sync thread that Shutdown did not wait for
-                std::this_thread::sleep_for(std::chrono::milliseconds(200)), before = MeasureUsage();
+            if (cycle == 0) before = MeasureUsage();
             const long handshakes = g_handshakes, pens = g_pens;
             PevraNUV_RegisterCallbacks(&kTable, nullptr);
             ok = Connect() == 0 && (cycle % 2 != 0 || WaitFor(g_handshakes, handshakes + 1, 10));
             if (cycle % 2 == 0) pensPerHandshake = g_pens - pens;
             PevraNUV_Shutdown();
             if (!ok) std::printf("cycle %ld failed\n", cycle);
+            if (cycle > 0 && MeasureUsage().threads != before.threads)
+                ok = false, std::printf("cycle %ld: the sync thread outlived Shutdown\n", cycle);
         }
         ok = Compare("cycles", before, slackKib) && ok;
     }
@@ -85,6 +86,25 @@ int main(int argc, char** argv) {
         std::printf("pushes: %ld of %ld\n", g_pens - start - pensPerHandshake, pushes);
         PevraNUV_Shutdown();
         ok = Compare("pushes", before, slackKib) && all && ok;
+    }
+    {
+        std::unique_ptr<ChildProcess> service;
+        PevraNUV_RegisterCallbacks(&kTable, nullptr);
+        Usage before;
+        for (long restart = -3; ok && restart < restarts; ++restart) {  // the first start connects, two warm up
+            // Measured, here and at the end, once the handshake is through.
+            if (restart == 0) std::this_thread::sleep_for(std::chrono::milliseconds(300)), before = MeasureUsage();
+            const long pens = g_pens;
+            service.reset();  // the service ends (SIGTERM; TerminateProcess on Windows)
+            service = std::make_unique<ChildProcess>(PTSA_SERVICE_PATH, std::vector<std::string>{});
+            // Pen records are reported at every handshake, equal or not.
+            ok = service->WaitForLine("ready", 20000) && (restart > -3 || Connect() == 0) &&
+                 WaitFor(g_pens, pens + pensPerHandshake, 10);
+            if (!ok) std::printf("restart %ld: the link did not come back\n", restart);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ok = Compare("restarts", before, slackKib) && ok;
+        PevraNUV_Shutdown();
     }
     std::printf("soak: %s\n", ok ? "passed" : "FAILED");
     return ok ? 0 : 1;
