@@ -253,6 +253,22 @@ static void CaptureKeys(int milliseconds) {
     fflush(stdout);
 }
 
+/* Waits while values arrive, asking once a second whether the service is
+   there: the library reconnects by itself after the service restarts, and
+   PevraNUV_Connect tells when it is away. */
+static void ReceiveValues(int seconds) {
+    int available = 1;
+    for (int second = 0; second < seconds; ++second) {
+        SleepMilliseconds(1000);
+        int now = PevraNUV_Connect(0) == 0;
+        if (now != available) {
+            printf("demo host: %s\n", now ? "the service is back" : "the service is not available; waiting for it");
+            fflush(stdout);
+            available = now;
+        }
+    }
+}
+
 int main(int argc, char** argv) {
     int seconds = argc > 1 ? atoi(argv[1]) : 0;
 
@@ -275,7 +291,7 @@ int main(int argc, char** argv) {
         if (seconds > 0) {
             printf("demo host: receiving values for %d s\n", seconds);
             fflush(stdout);
-            SleepMilliseconds(seconds * 1000);
+            ReceiveValues(seconds);
         }
     }
 

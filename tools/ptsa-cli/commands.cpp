@@ -199,8 +199,15 @@ int Watch(const Options& options, double seconds) {
                 : Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     Note(forEver ? "watching for changes; Ctrl-C stops"
                  : "watching for changes for " + SecondsText(seconds) + "; Ctrl-C stops");
+    // The library reconnects by itself after the service restarts; asking
+    // PevraNUV_Connect once a second tells when the service is away.
+    bool available = true;
     while (!Interrupted() && Clock::now() < deadline) {
-        for (const Report& report : host.Receive(deadline)) {
+        if (const bool now = PevraNUV_Connect(0) == 0; now != available) {
+            Note(now ? "the settings service is back" : "the settings service is not available; waiting for it");
+            available = now;
+        }
+        for (const Report& report : host.Receive(std::min(deadline, Clock::now() + std::chrono::seconds(1)))) {
             if (options.json) {
                 Json line{{"time", TimeText(report.time, true)}};
                 line.update(ReportJson(report));
