@@ -171,6 +171,26 @@ cat >"$work/faults.txt" <<'FAULTS'
 -     if (!event->signalled.exchange(true) && event->sleepers.load() > 0 && !event->wakeupPending.exchange(true)) {
 +     if (!event->signalled.exchange(true) && event->sleepers.load() > 1 && !event->wakeupPending.exchange(true)) {
 # a sleeper not woken
+@ src/client/connect.cpp
+-     if (m_awaitingService) return;
++     ;
+# a host's connect while the thread waits for the service starts a second link
+@ src/client/reconnect.cpp
+-             if (!TryToReconnect(!failureLogged)) {
++             if (!TryToReconnect(true)) {
+# every failed attempt of an outage logged
+@ src/client/reconnect.cpp
+-     return pause == 0 ? kFirstPauseMs : std::min(2 * pause, kLongestPauseMs);
++     return kFirstPauseMs;
+# pauses that never grow
+@ src/client/sync_thread.cpp
+-             if (waiting == kLinkBroken) return LinkEnd::Broken;
++             if (waiting == kLinkBroken) return LinkEnd::Failed;
+# a broken exchange ends the link for good
+@ src/client/sync_thread.cpp
+-     if (reply.empty()) return broken ? kLinkBroken : -1;
++     if (reply.empty()) return kLinkBroken;
+# a time-out or an empty reply retried
 @ src/api/PTabletSettingsAPI.def [win]
 -     PevraNUV_RegisterCallbacks @3
 +     PevraNUV_RegisterCallbacks @30
@@ -187,6 +207,10 @@ cat >"$work/faults.txt" <<'FAULTS'
 - bool SetEvent(Handle event) { return event != kInvalidHandle && ::SetEvent(event); }
 + bool SetEvent(Handle event) { return event != kInvalidHandle && ::ResetEvent(event); }
 # an event never signalled
+@ src/platform/platform.h [win]
+- constexpr bool IsBrokenPipe(std::uint32_t error) { return error == 109 || error == 232 || error == 233; }
++ constexpr bool IsBrokenPipe(std::uint32_t error) { return error == 109; }
+# a request pipe that Windows reports closed with another error is not retried
 FAULTS
 
 # Applies fault N (1-based) or restores the tree; lists the faults.

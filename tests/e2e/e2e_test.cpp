@@ -90,34 +90,43 @@ TEST_F(EndToEnd, KeyCapture) {
 }
 
 // The service goes away and comes back with other values: the host hears
-// them without doing anything, and Shutdown ends the wait for one that
-// never returns.
+// them without doing anything; a host's own connect during a pause leaves
+// one link; Shutdown ends the wait for a service that never returns.
 TEST_F(EndToEnd, TheLinkSurvivesServiceRestarts) {
     const long threads = MeasureUsage().threads;
+    std::unique_ptr<ChildProcess> service;
     const std::string outage = "SyncThread read failed.\nTimed out waiting for Service.\n";  // the first attempt
-    auto service = StartService({"--values", ValuesFile(20)});
+    std::string expected = outage;
+    const auto goAway = [&](std::chrono::milliseconds longer) {  // the service ends, and its absence is seen
+        service.reset();
+        ASSERT_TRUE(LogShows(expected));
+        std::this_thread::sleep_for(longer);
+    };
+    service = StartService({"--values", ValuesFile(20)});
     ASSERT_NO_FATAL_FAILURE(Connected());
-    service.reset();
-    ASSERT_TRUE(LogShows(outage));
-    std::this_thread::sleep_for(400ms);  // attempts after 50, 100 and 200 ms, not logged
+    goAway(400ms);  // attempts after 50, 100 and 200 ms, not logged
     EXPECT_EQ(PevraNUV_Connect(0), 1) << "connected without a service";
     PevraNUV_SetTiltSensitivity(33);  // dropped: no link carries it
     host.Forget();
     service = StartService({"--values", ValuesFile(40)});
     ASSERT_TRUE(host.WaitToHear("tilt(40)"));
     EXPECT_FALSE(host.HasHeard("tip(3)") || host.HasHeard("tilt(33)")) << "reported again, or sent while away";
-    EXPECT_EQ(PevraNUV_Connect(0), 0);
     PevraNUV_SetTiltSensitivity(9);
     EXPECT_TRUE(host.WaitToHear("tilt(9)")) << "a change after the restart did not reach the new service";
-    EXPECT_EQ(MeasureUsage().threads, threads + 1) << "not one link on one thread";
-    service.reset();
-    ASSERT_TRUE(LogShows("Reconnected to Service.\n" + outage));
-    std::this_thread::sleep_for(3300ms);  // the pause has grown to 2 s
+    expected += "Timed out waiting for Service.\nReconnected to Service.\n" + outage;
+    ASSERT_NO_FATAL_FAILURE(goAway(3300ms));  // the pause has grown to 2 s
+    service = StartService({"--values", ValuesFile(50)});
+    EXPECT_EQ(Connect(), 0);  // the waiting thread takes this link
+    ASSERT_TRUE(host.WaitToHear("tilt(50)"));
+    PevraNUV_SetTiltSensitivity(51);  // answered after the handshake's rest
+    EXPECT_TRUE(host.WaitToHear("tilt(51)") && MeasureUsage().threads == threads + 1) << "not one link on one thread";
+    expected += "Reconnected to Service.\n" + outage;
+    ASSERT_NO_FATAL_FAILURE(goAway(3300ms));
     const auto start = std::chrono::steady_clock::now();
     PevraNUV_Shutdown();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1s) << "Shutdown waited out the pause";
     EXPECT_EQ(MeasureUsage().threads, threads);
-    EXPECT_EQ(log->Messages(), outage + "Timed out waiting for Service.\nReconnected to Service.\n" + outage);
+    EXPECT_EQ(log->Messages(), expected);
 }
 
 // What a misbehaving service does to the link. Every row connects, waits
