@@ -166,6 +166,10 @@ int Smoke(const std::string& self, const std::string& servicePath) {
     const int writer = PevraNUV::test::RunProgram(self, {"--write", session, "3"}, 20000).exitCode;
     Expect(std::to_string(writer), "0", "a second client, in another process, writes");
     Expect(client.Push(), Write(kTilt, "3"), "its write, and only that, is pushed to the first client");
+    const auto second = PevraNUV::test::RunProgram(servicePath, {"--session", session}, 20000);
+    Expect(second.exitCode != 0 && second.err.find("another service already serves") != std::string::npos ? "refused"
+                                                                                                          : second.err,
+           "refused", "a second service of the session exits non-zero and says why");
     service.WriteLine("set ComponentsDriver\\PenHandler\\PenTransducer\\TiltSensitivity 12");
     Expect(client.Push(), Write(kTilt, "12"), "a value set through the control channel is pushed");
     service.WriteLine("quit");

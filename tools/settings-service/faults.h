@@ -36,6 +36,7 @@ struct Faults {
     std::int64_t closeAfter = -1;      // close a request pipe after N replies
     std::int64_t dieInHandshake = -1;  // exit after the handshake and N reads
     bool noRequestPipe = false;        // serve the send-only pipe alone
+    bool noSendOnlyPipe = false;       // serve the request pipe alone
 
     // A train of pushes of the pen battery status.
     double pushRate = 0;  // pushes per second; 0: none

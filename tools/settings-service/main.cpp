@@ -127,7 +127,7 @@ int Serve(const Options& options, Settings settings) {
     std::unique_ptr<Transport> transport = MakeTransport();
     CatchStopRequests();
     const std::string session = options.session.empty() ? CurrentSession() : options.session;
-    if (std::string error = transport->Listen(session, !options.faults.noRequestPipe); !error.empty()) {
+    if (std::string error = transport->Listen(session, !options.faults.noRequestPipe, !options.faults.noSendOnlyPipe); !error.empty()) {
         std::cerr << "settings-service: " << error << '\n';
         return kExitCannotServe;
     }
@@ -210,6 +210,7 @@ int main(int argc, char** argv) {
     app.add_option("--die-in-handshake", faults.dieInHandshake, "exit after the handshake and N read replies")
         ->check(CLI::NonNegativeNumber);
     app.add_flag("--no-request-pipe", faults.noRequestPipe, "serve the send-only pipe alone");
+    app.add_flag("--no-send-only-pipe", faults.noSendOnlyPipe, "serve the request pipe alone")->excludes("--no-request-pipe");
     CLI::Option* rate = app.add_option("--push-rate", faults.pushRate, "push the battery status HZ times a second")
                             ->check(CLI::Range(0.001, 1e6));
     app.add_option("--push-count", faults.pushCount, "stop the pushes after N")->needs(rate);

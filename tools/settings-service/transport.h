@@ -33,10 +33,10 @@ class Transport {
 public:
     virtual ~Transport() = default;
 
-    // Creates both pipes of `session` (or the send-only pipe alone) and
+    // Creates both pipes of `session` (or one of them alone, for tests) and
     // listens; the send-only pipe comes last, so a client that finds it
     // finds both. An error text or empty.
-    virtual std::string Listen(const std::string& session, bool withRequestPipe) = 0;
+    virtual std::string Listen(const std::string& session, bool withRequestPipe, bool withSendOnlyPipe) = 0;
 
     // The next event, waiting at most `timeoutMs` (negative: no limit).
     virtual TransportEvent Wait(int timeoutMs) = 0;

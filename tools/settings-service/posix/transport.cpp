@@ -117,12 +117,12 @@ public:
         }
     }
 
-    std::string Listen(const std::string& session, bool withRequestPipe) override {
+    std::string Listen(const std::string& session, bool withRequestPipe, bool withSendOnlyPipe) override {
         if (WakeDescriptor() < 0) return SystemError("eventfd");
         const std::string directory = "/tmp/pevra-" + std::to_string(::getuid());
         if (std::string error = PrepareDirectory(directory); !error.empty()) return error;
         for (Pipe pipe : {Pipe::Request, Pipe::SendOnly}) {
-            if (pipe == Pipe::Request && !withRequestPipe) continue;
+            if (!(pipe == Pipe::Request ? withRequestPipe : withSendOnlyPipe)) continue;
             if (std::string error = ListenOn(pipe, directory + "/" + kPipeNames[int(pipe)] + session); !error.empty()) {
                 return error;
             }

@@ -116,11 +116,11 @@ public:
         while (!m_instances.empty() && static_cast<LONG>(deadline - GetTickCount()) > 0) Complete(100);
     }
 
-    std::string Listen(const std::string& session, bool withRequestPipe) override {
+    std::string Listen(const std::string& session, bool withRequestPipe, bool withSendOnlyPipe) override {
         if (!Port()) return SystemError("CreateIoCompletionPort");
         if (std::string error = m_security.Build(); !error.empty()) return error;
         for (Pipe pipe : {Pipe::Request, Pipe::SendOnly}) {
-            if (pipe == Pipe::Request && !withRequestPipe) continue;
+            if (!(pipe == Pipe::Request ? withRequestPipe : withSendOnlyPipe)) continue;
             const std::wstring& name = m_names[int(pipe)] = kPipeNames[int(pipe)] + std::wstring(session.begin(), session.end());
             // A name that exists belongs to a running service: the pipes of
             // a session are not shared.
