@@ -13,12 +13,30 @@
 #include "api/library.h"
 #include "client/key_capture.h"
 #include "log/log.h"
+#include "platform/trust.h"
 #include "test_support.h"
 
 namespace {
 
 using namespace PevraNUV;
 using ptsa_test::Recorder;
+
+// Whom the connect step lets serve the pipes on Windows, the caller being
+// "me" in session 1.
+TEST(Trust, TheCallersUserInItsSessionOrLocalSystem) {
+    const std::u16string_view me = u"S-1-5-21-7-8-9-1001", other = u"S-1-5-21-7-8-9-1002", system = u"S-1-5-18";
+    const struct {
+        std::u16string_view server;
+        std::uint32_t session;
+        std::u16string_view caller;
+        bool trusted;
+    } cases[] = {{me, 1, me, true},        {me, 0, me, false},      {me, 2, me, false},     {other, 1, me, false},
+                 {other, 0, me, false},    {system, 0, me, true},   {system, 1, me, true},  {system, 2, me, true},
+                 {u"S-1-5-19", 0, me, false}, {u"S-1-5-18-1", 0, me, false}, {me, 1, system, false}, {u"", 1, u"", false}};
+    for (std::size_t row = 0; row < std::size(cases); ++row)
+        EXPECT_EQ(platform::MayServeSettings(cases[row].server, cases[row].session, cases[row].caller, 1), cases[row].trusted)
+            << "row " << row;
+}
 
 TEST(RunSerialized, NestsContainsAndStopsAtShutdown) {
     SettingsClient client;

@@ -57,6 +57,10 @@ void SettingsClient::OpenPipes(bool reconnect, int& result, bool logFailure) {
     platform::UniqueHandle request(platform::OpenPipe(m_pipeName, platform::PipeAccess::ReadWrite));
     if (!request) return fail(kLogCouldNotFindService);
     if (!platform::SetMessageReadMode(request.get())) return fail(kLogReadModeFailed);
+    // Before the first byte is written, and so before a server could
+    // impersonate this process: one process serves both pipes, and it may
+    // hold the user's settings.
+    if (!platform::PipeServersTrusted(sendOnly.get(), request.get())) return fail(kLogCouldNotFindService);
 
     // Whatever was queued before the connection is dropped, never sent.
     std::deque<std::u16string> dropped;

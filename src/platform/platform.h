@@ -96,6 +96,12 @@ bool WaitForPipe(const std::u16string& path, std::uint32_t milliseconds);
 // Opens an existing pipe for overlapped I/O; kInvalidHandle on failure.
 Handle OpenPipe(const std::u16string& path, PipeAccess access);
 bool SetMessageReadMode(Handle pipe);
+// Whether one process serves both pipes and may hold the caller's settings
+// (the rule is in platform/trust.h), asked before the first byte is
+// written. Windows asks the pipes for their server process, and that
+// process for its user and session. POSIX answers true: its OpenPipe has
+// refused a socket folder the user does not own and a peer of another user.
+bool PipeServersTrusted(Handle sendOnlyPipe, Handle requestPipe);
 
 struct IoResult {
     bool complete = false;   // false: still pending

@@ -129,6 +129,22 @@ TEST_F(EndToEnd, TheLinkSurvivesServiceRestarts) {
     EXPECT_EQ(log->Messages(), expected);
 }
 
+#ifdef _WIN32
+// Two processes that serve the two pipes are refused before a byte is
+// written to either (the peer checks of the POSIX transport are in
+// posix_transport_test.cpp).
+TEST_F(EndToEnd, PipesOfTwoServersAreRefused) {
+    auto pushes = StartService({"--no-request-pipe"});
+    auto requests = StartService({"--no-send-only-pipe", "--trace"});
+    host.Register();
+    EXPECT_EQ(PevraNUV_Connect(0), 1);
+    EXPECT_EQ(log->Messages(), "Couldn't find Service.\n");
+    const std::string trace = requests->Finish(0).err;
+    EXPECT_NE(trace.find("connected to the request pipe"), std::string::npos) << trace;
+    EXPECT_EQ(trace.find(" < "), std::string::npos) << "a refused server received: " << trace;
+}
+#endif
+
 // What a misbehaving service does to the link. Every row connects, waits
 // for the handshake's end or the link's, and then changes the tilt.
 struct Fault {

@@ -7,7 +7,7 @@
 Exported are the functions the public header declares with PEVRANUV_API,
 and nothing else. A DLL exports them by name at ordinals 1 to 19 in
 alphabetical order, is built for MACHINE (0x8664, 0xAA64), imports only
-KERNEL32.dll and msvcrt.dll (the C++ runtime is linked in) and carries
+KERNEL32.dll, ADVAPI32.dll and msvcrt.dll (the C++ runtime is linked in) and carries
 VERSION (X.Y.Z) in its version resource.
 """
 import re
@@ -38,7 +38,7 @@ def check_dll(names, library, readobj, machine, version):
     check(ok, "the nineteen names at ordinals 1-19, alphabetically" + ("" if ok else f"; found {table}"))
 
     imports = re.findall(r"Import \{\s*Name: (\S+)", run(readobj, "--coff-imports", library))
-    check(sorted(dll.lower() for dll in imports) == ["kernel32.dll", "msvcrt.dll"], f"imports {', '.join(imports)}")
+    check(sorted(dll.lower() for dll in imports) == ["advapi32.dll", "kernel32.dll", "msvcrt.dll"], f"imports {', '.join(imports)}")
 
     # The fixed file and product versions follow the VS_FIXEDFILEINFO
     # signature and its structure version; the texts are UTF-16.
