@@ -15,6 +15,9 @@
 #include <iterator>
 #endif
 
+#include <chrono>
+#include <thread>
+
 namespace PevraNUV::test {
 
 #ifdef _WIN32
@@ -82,5 +85,12 @@ Usage MeasureUsage() {
 unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
 
 #endif
+
+long ThreadsSettlingTo(long expected) {
+    long threads = MeasureUsage().threads;
+    for (int wait = 0; wait < 100 && threads != expected; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1)), threads = MeasureUsage().threads;
+    return threads;
+}
 
 }  // namespace PevraNUV::test

@@ -11,6 +11,9 @@ struct Usage {
 };
 
 Usage MeasureUsage();
+// The thread count once it is `expected`, or after 100 ms: a thread that has
+// been joined may still be listed for a moment while the kernel ends it.
+long ThreadsSettlingTo(long expected);
 unsigned long ProcessId();
 
 }  // namespace PevraNUV::test
