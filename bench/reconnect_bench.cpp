@@ -12,7 +12,9 @@
 // 2. CPU: the process's CPU time over CPU_SECONDS with the link up and idle
 //    (the baseline), then over CPU_SECONDS with the service away, while the
 //    library tries to connect again every 2 s. Under Wine the Wine server's
-//    own share of each attempt is not in the process's figure.
+//    own share of each attempt is not in the process's figure, and Wine 8
+//    reports no CPU time to GetProcessTimes: sample the processes from
+//    outside between the "phase ... begins" and "ends" lines.
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -138,14 +140,21 @@ int main(int argc, char** argv) {
         Report(what, ms);
     }
 
-    double start = CpuSeconds();
-    std::this_thread::sleep_for(std::chrono::seconds(cpuSeconds));
-    const double idle = CpuSeconds() - start;
+    // Each phase is announced as it starts and ends, so that the CPU of
+    // other processes (Wine's server) can be sampled from outside as well.
+    const auto phase = [cpuSeconds](const char* name) {
+        std::printf("phase %s begins\n", name);
+        const double start = CpuSeconds();
+        std::this_thread::sleep_for(std::chrono::seconds(cpuSeconds));
+        const double used = CpuSeconds() - start;
+        std::printf("phase %s ends\n", name);
+        std::this_thread::sleep_for(std::chrono::seconds(1));  // time to sample
+        return used;
+    };
+    const double idle = phase("idle");
     service.reset();
     std::this_thread::sleep_for(std::chrono::seconds(4));  // the pauses have grown to 2 s
-    start = CpuSeconds();
-    std::this_thread::sleep_for(std::chrono::seconds(cpuSeconds));
-    const double away = CpuSeconds() - start;
+    const double away = phase("outage");
     std::printf("CPU over %d s: link up and idle %.1f ms, service away %.1f ms (%.4f%% of one CPU)\n", cpuSeconds,
                 idle * 1e3, away * 1e3, away * 100 / cpuSeconds);
     PevraNUV_Shutdown();
