@@ -1,6 +1,6 @@
 # What `cmake --install` puts under the prefix (GNUInstallDirs' folders):
 #
-#   include/PTabletSettingsAPI.h
+#   include/PTabletSettingsAPI.h, include/PTabletSettings.hpp (the C++ face)
 #   Linux:   lib/libPTabletSettingsAPI.so.0.1.0, the links .so.0 (the SONAME)
 #            and .so, lib/pkgconfig/PTabletSettingsAPI.pc
 #   Windows: bin/PTabletSettingsAPI.dll and its .pdb, the import libraries
@@ -21,7 +21,8 @@ install(TARGETS PTabletSettingsAPI EXPORT PTabletSettingsAPITargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/include/PTabletSettingsAPI.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/include/PTabletSettingsAPI.h ${PROJECT_SOURCE_DIR}/include/PTabletSettings.hpp
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(EXPORT PTabletSettingsAPITargets NAMESPACE PTabletSettingsAPI:: DESTINATION ${PTSA_CMAKE_PACKAGE_DIR})
 
 # The export set names the GNU import library (.dll.a); the config switches

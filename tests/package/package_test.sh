@@ -29,7 +29,7 @@ prefix=$work/prefix
 package=$libdir/cmake/PTabletSettingsAPI
 check "cmake --install into $prefix" logged install "$cmake" --install "$build" --prefix "$prefix" || finish
 
-expected=("$includedir/PTabletSettingsAPI.h" "$package/PTabletSettingsAPIConfig.cmake"
+expected=("$includedir/PTabletSettingsAPI.h" "$includedir/PTabletSettings.hpp" "$package/PTabletSettingsAPIConfig.cmake"
   "$package/PTabletSettingsAPIConfigVersion.cmake" "$package/PTabletSettingsAPITargets.cmake"
   "$package/PTabletSettingsAPITargets-${type,,}.cmake")
 if [[ $platform == linux ]]; then
