@@ -298,7 +298,9 @@ public:
         const auto end = std::chrono::steady_clock::now() + duration;
         while (std::chrono::steady_clock::now() < end && !(stop && stop->load()))
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        std::vector<PevraNUV_Char> keys(kMaxTextUnits + 1);
+        // Room for far more than a capture gathers: the library hands over
+        // nothing when the keystrokes do not fit.
+        std::vector<PevraNUV_Char> keys(64 * 1024);
         Call([&] { PevraNUV_FinishKeyCapture(keys.data(), keys.size() * sizeof(PevraNUV_Char)); });
         return Text(keys.data(), keys.data() + std::char_traits<PevraNUV_Char>::length(keys.data()));
     }

@@ -8,25 +8,24 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 #include <thread>
 
 #include "PTabletSettingsAPI.h"
+#include "child_process.h"
 #include "log/log.h"
 
 namespace PevraNUV::test {
 
-// Every call of its table as "slot(arguments)": "versions(3.1.0,2.4.7)",
-// "tip(3)", "tilt(5)", "zoom(0,0,100,100)" (the handshake's last value),
-// and the threads the calls came on.
+// Every call of its table as "slot(arguments)": "tip(3)", "tilt(5)",
+// "zoom(0,0,100,100)" (the handshake's last value), and the threads the
+// calls came on.
 class Host {
 public:
     Host() {
-        m_table.OnVersions = [](void* host, const PevraNUV_Versions* versions) {
-            Write(host, "versions(" + Text(versions->serviceVersion) + "," + Text(versions->hidRouterVersion) + ")");
-        };
         m_table.OnTipSensitivity = [](void* host, int32_t tip) { Write(host, "tip(" + std::to_string(tip) + ")"); };
         m_table.OnTiltSensitivity = [](void* host, int32_t tilt) { Write(host, "tilt(" + std::to_string(tilt) + ")"); };
         m_table.OnSlavedDisplayZoom = [](void* host, PevraNUV_ZoomMap z) {
@@ -50,12 +49,6 @@ public:
     }
 
 private:
-    template <std::size_t N>
-    static std::string Text(const PevraNUV_Char (&field)[N]) {
-        std::string text;
-        for (std::size_t i = 0; i < N && field[i]; ++i) text += static_cast<char>(field[i]);
-        return text;
-    }
     static void Write(void* context, const std::string& call) {
         Host& host = *static_cast<Host*>(context);
         std::lock_guard<std::mutex> lock(host.m_mutex);
@@ -92,6 +85,14 @@ public:
 private:
     std::string m_path;
 };
+
+// The reference service of this build, once it is ready (or, after 10 s,
+// one that said why it is not, on standard error).
+inline std::unique_ptr<ChildProcess> StartService(const std::vector<std::string>& arguments = {}) {
+    auto service = std::make_unique<ChildProcess>(PTSA_SERVICE_PATH, arguments);
+    if (!service->WaitForLine("ready", 10000)) std::fprintf(stderr, "the service did not start\n");
+    return service;
+}
 
 // PevraNUV_Connect(0), tried again 1 ms apart for a second: after a
 // Shutdown the Windows service may still be putting up a fresh pipe instance.

@@ -15,15 +15,16 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// The library for one command: registered at construction, shut down at
-// destruction, so that no callback outlives the inbox it writes to.
+// The library for one command, through its C++ face: a session whose
+// handlers run on this thread as Receive drains the queue, and turn every
+// value into a report.
 class Host {
 public:
-    explicit Host(const Options& options) : m_options(options) {
-        PevraNUV_SetLogLevel(options.logLevel);
-        PevraNUV_RegisterCallbacks(&ReportingCallbacks(), &m_inbox);
+    explicit Host(const Options& options)
+        : m_options(options), m_session(ReportingHandlers([this](Report report) { m_arrived.push_back(std::move(report)); }), m_queue) {
+        m_session.setLogLevel(options.logLevel);
+        m_arrived = RegistrationReports(m_session.registration());
     }
-    ~Host() { PevraNUV_Shutdown(); }
     Host(const Host&) = delete;
     Host& operator=(const Host&) = delete;
 
@@ -32,7 +33,7 @@ public:
     // zero; the radial wedge options before it are always reported, so a
     // quiet pause after them ends the wait too.
     ExitCode Start() {
-        if (PevraNUV_Connect(0) != 0) return kNoService;
+        if (m_session.connect() != ptsa::Connection::Connected) return kNoService;
         const Clock::time_point deadline = Clock::now() + milliseconds(m_options.timeoutMs);
         bool listsDone = false;
         Clock::time_point last = Clock::now();
@@ -57,8 +58,8 @@ public:
     // they have been applied to the view.
     std::vector<Report> Receive(Clock::time_point deadline) { return Receive(deadline, Interrupted()); }
 
-    // Gives messages that report nothing back the quiet pause to leave:
-    // PevraNUV_Shutdown stops the link without sending what is queued.
+    // Gives messages that report nothing back the quiet pause to leave: the
+    // session's end stops the link without sending what is queued.
     void Settle() {
         static const std::atomic<bool> never{false};
         const Clock::time_point until = Clock::now() + Quiet();
@@ -66,18 +67,26 @@ public:
     }
 
     const SettingsView& View() const { return m_view; }
+    ptsa::Session& Session() { return m_session; }
     milliseconds Quiet() const { return milliseconds(m_options.quietMs); }
 
 private:
     std::vector<Report> Receive(Clock::time_point deadline, const std::atomic<bool>& stop) {
-        std::vector<Report> reports = m_inbox.Take(deadline, stop);
+        // The stop flag is set by a signal handler, which cannot wake the
+        // queue: look at it a few times a second.
+        while (m_arrived.empty() && !stop && Clock::now() < deadline)
+            m_queue.waitFor(std::min<Clock::duration>(deadline - Clock::now(), milliseconds(50)));
+        std::vector<Report> reports;
+        reports.swap(m_arrived);
         for (const Report& report : reports) m_view.Apply(report);
         return reports;
     }
 
     Options m_options;
-    Inbox m_inbox;
+    ptsa::Queue m_queue;
+    std::vector<Report> m_arrived;  // filled by the handlers, on this thread
     SettingsView m_view;
+    ptsa::Session m_session;  // last: it ends first, while what its handlers use is still there
 };
 
 std::string StartFailure(ExitCode code, const Options& options) {
@@ -200,10 +209,10 @@ int Watch(const Options& options, double seconds) {
     Note(forEver ? "watching for changes; Ctrl-C stops"
                  : "watching for changes for " + SecondsText(seconds) + "; Ctrl-C stops");
     // The library reconnects by itself after the service restarts; asking
-    // PevraNUV_Connect once a second tells when the service is away.
+    // connect once a second tells when the service is away.
     bool available = true;
     while (!Interrupted() && Clock::now() < deadline) {
-        if (const bool now = PevraNUV_Connect(0) == 0; now != available) {
+        if (const bool now = host.Session().connect() == ptsa::Connection::Connected; now != available) {
             Note(now ? "the settings service is back" : "the settings service is not available; waiting for it");
             available = now;
         }
@@ -229,7 +238,7 @@ int Set(const Options& options, const Change& change) {
     result["requested"] = change.requested;
 
     if (!change.reportedBack) {
-        change.send();
+        change.send(host.Session());
         host.Settle();
         result["reported"] = nullptr;
         result["result"] = "sent";
@@ -240,7 +249,7 @@ int Set(const Options& options, const Change& change) {
 
     const std::string label = Label(change.setting, change.index);
     const bool alreadyHeld = Holds(Current(host.View(), change), change.expected);
-    change.send();
+    change.send(host.Session());
     const bool reported = AwaitAnswer(host, change, alreadyHeld, milliseconds(options.timeoutMs));
     if (Interrupted()) return Fail(options, kInterrupted, "interrupted", result);
     // What the batch sends after its last read-back must leave too.
@@ -274,21 +283,13 @@ int Set(const Options& options, const Change& change) {
 }
 
 int Capture(const Options& options, double seconds) {
-    // Room for far more keystrokes than a capture gathers; the library
-    // hands over nothing when they do not fit.
-    constexpr std::size_t kCaptureUnits = 64 * 1024;
     Host host(options);
     if (const ExitCode code = host.Start(); code != kOk) return Fail(options, code, StartFailure(code, options));
-    PevraNUV_StartKeyCapture();
     Note("capturing keystrokes for " + SecondsText(seconds) + "; Ctrl-C finishes early");
-    const Clock::time_point deadline =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-    while (!Interrupted() && Clock::now() < deadline) host.Receive(deadline);
-    std::vector<PevraNUV_Char> buffer(kCaptureUnits);
-    PevraNUV_FinishKeyCapture(buffer.data(), buffer.size() * sizeof(PevraNUV_Char));
+    const ptsa::Text captured = host.Session().captureKeystrokes(std::chrono::duration<double>(seconds), &Interrupted());
     host.Settle();  // the stop message reports nothing back
 
-    const std::string keys = ToUtf8(buffer.data(), buffer.size());
+    const std::string keys = ToUtf8(captured);
     Json result{{"keys", keys}};
     if (keys.empty() && !Interrupted()) {
         return Fail(options, kTimedOut, "no keystrokes were captured within " + SecondsText(seconds),

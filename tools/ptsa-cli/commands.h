@@ -33,7 +33,7 @@ struct Change {
     int index = -1;       // the wedge, for "wedges"
     Json requested;       // what the command line asked for
     Json expected;        // a value, or an object with the fields the reported value must hold
-    std::function<void()> send;
+    std::function<void(ptsa::Session&)> send;
     bool reportedBack = true;  // false: the library reports the setting to nobody
     std::string unreported;    // what is sent but never read back, if anything
 };

@@ -41,23 +41,24 @@ Exit codes:
 With --json, every result and every error is one JSON object on standard
 output (watch: one object per line); notes for people go to standard error.)";
 
-constexpr std::size_t kTextUnits = 511;
-
 struct ButtonSetter {
     const char* command;
     const char* what;
     const char* setting;
-    void (*set)(const PevraNUV_ButtonFunction*);
+    void (*set)(ptsa::Session&, const ptsa::ButtonFunction&);
 };
 
-// Not constexpr: the address of a function imported from a DLL is known
-// only at load.
 const ButtonSetter kButtonSetters[] = {
-    {"eraser-single", "the eraser end's single press", "eraserSingle", PevraNUV_SetEraserSinglePress},
-    {"eraser-double", "the eraser end's double press", "eraserDouble", PevraNUV_SetEraserDoublePress},
-    {"eraser-long", "the eraser end's long press", "eraserLong", PevraNUV_SetEraserLongPress},
-    {"top-switch", "the upper side switch's single press", "topSwitch", PevraNUV_SetTopSinglePress},
-    {"bottom-switch", "the lower side switch's single press", "bottomSwitch", PevraNUV_SetBottomSinglePress},
+    {"eraser-single", "the eraser end's single press", "eraserSingle",
+     [](ptsa::Session& s, const ptsa::ButtonFunction& f) { s.setEraser(ptsa::EraserPress::Single, f); }},
+    {"eraser-double", "the eraser end's double press", "eraserDouble",
+     [](ptsa::Session& s, const ptsa::ButtonFunction& f) { s.setEraser(ptsa::EraserPress::Double, f); }},
+    {"eraser-long", "the eraser end's long press", "eraserLong",
+     [](ptsa::Session& s, const ptsa::ButtonFunction& f) { s.setEraser(ptsa::EraserPress::Long, f); }},
+    {"top-switch", "the upper side switch's single press", "topSwitch",
+     [](ptsa::Session& s, const ptsa::ButtonFunction& f) { s.setSwitchPress(ptsa::Switch::Top, f); }},
+    {"bottom-switch", "the lower side switch's single press", "bottomSwitch",
+     [](ptsa::Session& s, const ptsa::ButtonFunction& f) { s.setSwitchPress(ptsa::Switch::Bottom, f); }},
 };
 
 struct NumberSetter {
@@ -65,19 +66,19 @@ struct NumberSetter {
     const char* what;
     const char* setting;  // null: the library reports it to nobody
     bool isSwitch;        // the number switches the setting's hover click
-    void (*set)(unsigned int);
+    void (*set)(ptsa::Session&, unsigned int);
 };
 
 const NumberSetter kNumberSetters[] = {
     {"top-hover-click", "the upper side switch's hover click (0 off, any other number on)", "topSwitch", true,
-     PevraNUV_SetTopHoverClick},
+     [](ptsa::Session& s, unsigned v) { s.setHoverClick(ptsa::Switch::Top, v != 0); }},
     {"bottom-hover-click", "the lower side switch's hover click (0 off, any other number on)", "bottomSwitch", true,
-     PevraNUV_SetBottomHoverClick},
+     [](ptsa::Session& s, unsigned v) { s.setHoverClick(ptsa::Switch::Bottom, v != 0); }},
     {"centre-right-click",
      "the right click at the radial-menu centre (0 off, other on); the library does not report it back", nullptr,
-     false, PevraNUV_SetMenuCenterRightClick},
-    {"tip", "the tip's pressure curve", "tip", false, PevraNUV_SetTipSensitivity},
-    {"tilt", "the tilt sensitivity", "tilt", false, PevraNUV_SetTiltSensitivity},
+     false, [](ptsa::Session& s, unsigned v) { s.setMenuCenterRightClick(v); }},
+    {"tip", "the tip's pressure curve", "tip", false, [](ptsa::Session& s, unsigned v) { s.setTipSensitivity(v); }},
+    {"tilt", "the tilt sensitivity", "tilt", false, [](ptsa::Session& s, unsigned v) { s.setTiltSensitivity(v); }},
 };
 
 // A whole number from low to high, with a message that says so.
@@ -120,38 +121,37 @@ struct Arguments {
     double captureSeconds = 10;
 };
 
-// A button record from the command line. The library sends a text only
+// A button function from the command line. The library sends a text only
 // with keystrokes and applications, so a text with any other code is
 // refused rather than dropped unseen.
-PevraNUV_ButtonFunction ButtonRecord(std::int32_t code, const std::string& text, bool textGiven) {
-    PevraNUV_ButtonFunction record{};
-    record.function = code;
-    if (!textGiven) return record;
-    if (code != PevraNUV_FunctionKeystrokes && code != PevraNUV_FunctionRunApplication)
+ptsa::ButtonFunction ButtonFunction(std::int32_t code, const std::string& text, bool textGiven) {
+    ptsa::ButtonFunction function = ptsa::ButtonFunction::Code(code);
+    if (!textGiven) return function;
+    if (code != std::int32_t(ptsa::Function::Keystrokes) && code != std::int32_t(ptsa::Function::RunApplication))
         throw CLI::ValidationError("TEXT", "a text goes only with function 8 (keystrokes) or 23 (application path)");
     const std::optional<std::u16string> units = ToUtf16(text);
     if (!units) throw CLI::ValidationError("TEXT", "is not valid UTF-8");
-    if (units->size() > kTextUnits) {
+    if (units->size() > ptsa::kMaxTextUnits) {
         throw CLI::ValidationError("TEXT", "has " + std::to_string(units->size()) +
                                                " UTF-16 units; a button holds at most 511");
     }
-    std::copy(units->begin(), units->end(), record.text);
-    return record;
+    function.text = *units;
+    return function;
 }
 
 // A change of a button. The library reads back the application path it
 // writes, but after keystrokes it reads the function's name, for which it
 // has no handler: keystrokes never come back.
-Change ButtonChange(const char* setting, int index, const PevraNUV_ButtonFunction& record, const std::string& text,
-                    std::function<void()> send) {
+Change ButtonChange(const char* setting, int index, const ptsa::ButtonFunction& function, const std::string& text,
+                    std::function<void(ptsa::Session&)> send) {
     Change change;
     change.setting = setting;
     change.index = index;
-    change.requested = {{"function", record.function}};
-    if (record.function == PevraNUV_FunctionKeystrokes || record.function == PevraNUV_FunctionRunApplication)
-        change.requested["text"] = text;
+    change.requested = {{"function", function.code}};
+    const bool keystrokes = function.code == std::int32_t(ptsa::Function::Keystrokes);
+    if (keystrokes || function.code == std::int32_t(ptsa::Function::RunApplication)) change.requested["text"] = text;
     change.expected = change.requested;
-    if (record.function == PevraNUV_FunctionKeystrokes) {
+    if (keystrokes) {
         change.expected.erase("text");
         change.unreported = "the keystrokes were sent, but the library reads back the function's name instead of "
                             "them, so they cannot be shown here (dump shows them)";
@@ -161,7 +161,7 @@ Change ButtonChange(const char* setting, int index, const PevraNUV_ButtonFunctio
 }
 
 // A change whose reported value must equal what was asked for.
-Change ValueChange(const char* setting, Json requested, std::function<void()> send) {
+Change ValueChange(const char* setting, Json requested, std::function<void(ptsa::Session&)> send) {
     Change change;
     change.setting = setting;
     change.requested = std::move(requested);
@@ -184,8 +184,9 @@ void AddSetCommands(CLI::App& set, Arguments& arguments, Change& change) {
         CLI::Option* text = nullptr;
         AddButtonArguments(*command, arguments, text);
         command->callback([&arguments, &change, setter, text] {
-            const PevraNUV_ButtonFunction record = ButtonRecord(arguments.code, arguments.text, text->count() > 0);
-            change = ButtonChange(setter.setting, -1, record, arguments.text, [record, setter] { setter.set(&record); });
+            const ptsa::ButtonFunction function = ButtonFunction(arguments.code, arguments.text, text->count() > 0);
+            change = ButtonChange(setter.setting, -1, function, arguments.text,
+                                  [function, setter](ptsa::Session& session) { setter.set(session, function); });
         });
     }
 
@@ -198,22 +199,23 @@ void AddSetCommands(CLI::App& set, Arguments& arguments, Change& change) {
     CLI::Option* wedgeText = nullptr;
     AddButtonArguments(*wedge, arguments, wedgeText);
     wedge->callback([&arguments, &change, wedgeText] {
-        const PevraNUV_ButtonFunction record = ButtonRecord(arguments.code, arguments.text, wedgeText->count() > 0);
+        const ptsa::ButtonFunction function = ButtonFunction(arguments.code, arguments.text, wedgeText->count() > 0);
         const int index = arguments.index;
-        change = ButtonChange("wedges", index, record, arguments.text,
-                              [record, index] { PevraNUV_SetMenuOp(index, &record); });
+        change = ButtonChange("wedges", index, function, arguments.text, [function, index](ptsa::Session& session) {
+            session.setWedge(static_cast<ptsa::Wedge>(index), function);
+        });
     });
 
     for (const NumberSetter& setter : kNumberSetters) {
         CLI::App* command = set.add_subcommand(setter.command, std::string("set ") + setter.what);
-        command->add_option("VALUE", arguments.number, "an unsigned number, sent unchanged")
+        command->add_option("VALUE", arguments.number, "an unsigned number")
             ->required()
             ->check(WholeNumber(0, kUint32Max));
         command->callback([&arguments, &change, setter] {
             const unsigned int value = arguments.number;
             Json requested = setter.isSwitch ? Json{{"hoverClick", value != 0 ? 1 : 0}} : Json(value);
             change = ValueChange(setter.setting ? setter.setting : "centreRightClick", std::move(requested),
-                                 [setter, value] { setter.set(value); });
+                                 [setter, value](ptsa::Session& session) { setter.set(session, value); });
             change.reportedBack = setter.setting != nullptr;
         });
     }
@@ -224,13 +226,13 @@ void AddSetCommands(CLI::App& set, Arguments& arguments, Change& change) {
         ->expected(4)
         ->check(WholeNumber(kInt32Min, kInt32Max));
     zoom->callback([&arguments, &change] {
-        const PevraNUV_ZoomMap map{arguments.zoom[0], arguments.zoom[1], arguments.zoom[2], arguments.zoom[3]};
+        const ptsa::ZoomMap map{arguments.zoom[0], arguments.zoom[1], arguments.zoom[2], arguments.zoom[3]};
         change = ValueChange("zoom", Json::array({map.a, map.b, map.c, map.d}),
-                             [map] { PevraNUV_SetSlavedDisplayZoom(map); });
+                             [map](ptsa::Session& session) { session.setZoom(map); });
     });
     set.add_subcommand("zoom-reset", "set all four numbers of the slaved display zoom map to zero")
         ->callback([&change] {
-            change = ValueChange("zoom", Json::array({0, 0, 0, 0}), [] { PevraNUV_ResetSlavedDisplayZoom(); });
+            change = ValueChange("zoom", Json::array({0, 0, 0, 0}), [](ptsa::Session& session) { session.resetZoom(); });
         });
     for (CLI::App* setting : set.get_subcommands({})) setting->group("Settings");
 }

@@ -3,158 +3,71 @@
 #include "text.h"
 
 namespace ptsa_cli {
-
-void Inbox::Add(Report report) {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_reports.push_back(std::move(report));
-    }
-    m_arrived.notify_all();
-}
-
-std::vector<Report> Inbox::Take(Clock::time_point deadline, const std::atomic<bool>& stop) {
-    // The stop flag is set by a signal handler, which cannot notify: look
-    // at it a few times a second.
-    constexpr auto kStopPoll = std::chrono::milliseconds(50);
-    std::unique_lock<std::mutex> lock(m_mutex);
-    while (m_reports.empty() && !stop && Clock::now() < deadline)
-        m_arrived.wait_until(lock, std::min(deadline, Clock::now() + kStopPoll));
-    std::vector<Report> taken(std::make_move_iterator(m_reports.begin()), std::make_move_iterator(m_reports.end()));
-    m_reports.clear();
-    return taken;
-}
-
 namespace {
 
-template <std::size_t N>
-std::string Text(const PevraNUV_Char (&units)[N]) {
-    return ToUtf8(units, N);
+Json ButtonJson(const ptsa::ButtonFunction& function) { return {{"function", function.code}, {"text", ToUtf8(function.text)}}; }
+
+Report Reported(const char* setting, Json value, int index = -1) {
+    return Report{std::chrono::system_clock::now(), setting, index, std::move(value)};
 }
 
-Json ButtonJson(const PevraNUV_ButtonFunction& record) {
-    return {{"function", record.function}, {"text", Text(record.text)}};
-}
-
-// Runs on the sync thread under the library's lock: nothing may leave it,
-// not even a failed allocation.
-template <typename MakeValue>
-void Post(void* context, const char* setting, int index, MakeValue makeValue) noexcept {
-    try {
-        static_cast<Inbox*>(context)->Add(Report{std::chrono::system_clock::now(), setting, index, makeValue()});
-    } catch (...) {
-        // A report that cannot be copied is lost; the library goes on.
+// The lists of codes, by the setting the view keeps them under; the
+// run-application list carries names instead.
+const char* OptionsSetting(ptsa::Options list) {
+    switch (list) {
+    case ptsa::Options::RunApplication: return "runAppOptions";
+    case ptsa::Options::TopButtonSingle: return "topSingleOptions";
+    case ptsa::Options::TopButtonDouble: return "topDoubleOptions";
+    case ptsa::Options::TopButtonLong: return "topLongOptions";
+    case ptsa::Options::SideSwitch: return "sideSwitchOptions";
+    case ptsa::Options::RadialWedge: return "wedgeOptions";
     }
-}
-
-Json CodeList(const PevraNUV_ButtonFunction* options, std::size_t count) {
-    Json codes = Json::array();
-    for (std::size_t i = 0; i < count; ++i) codes.push_back(options[i].function);
-    return codes;
-}
-
-// The option slots differ only in the setting they report.
-template <const char* Setting>
-void OnCodeOptions(void* context, const PevraNUV_ButtonFunction* options, std::size_t count) {
-    Post(context, Setting, -1, [&] { return CodeList(options, count); });
-}
-
-template <const char* Setting>
-void OnEraser(void* context, const PevraNUV_ButtonFunction* functions, std::size_t index) {
-    Post(context, Setting, -1, [&] { return ButtonJson(functions[index]); });
-}
-
-template <const char* Setting>
-void OnSwitch(void* context, const PevraNUV_SideSwitch* sideSwitch) {
-    Post(context, Setting, -1, [&] {
-        Json value = ButtonJson(sideSwitch->press);
-        value["hoverClick"] = sideSwitch->hoverClick;
-        return value;
-    });
-}
-
-template <const char* Setting>
-void OnNumber(void* context, std::int32_t value) {
-    Post(context, Setting, -1, [&] { return Json(value); });
-}
-
-template <const char* Setting>
-void OnRange(void* context, std::int32_t low, std::int32_t high) {
-    Post(context, Setting, -1, [&] { return Json::array({low, high}); });
-}
-
-constexpr char kEraserSingle[] = "eraserSingle";
-constexpr char kEraserDouble[] = "eraserDouble";
-constexpr char kEraserLong[] = "eraserLong";
-constexpr char kTopSwitch[] = "topSwitch";
-constexpr char kBottomSwitch[] = "bottomSwitch";
-constexpr char kTip[] = "tip";
-constexpr char kTilt[] = "tilt";
-constexpr char kTopSingleOptions[] = "topSingleOptions";
-constexpr char kTopDoubleOptions[] = "topDoubleOptions";
-constexpr char kTopLongOptions[] = "topLongOptions";
-constexpr char kSideSwitchOptions[] = "sideSwitchOptions";
-constexpr char kWedgeOptions[] = "wedgeOptions";
-constexpr char kRangeA[] = "rangeA";
-constexpr char kRangeB[] = "rangeB";
-
-PevraNUV_Callbacks MakeTable() {
-    PevraNUV_Callbacks table{};
-    table.OnVersions = [](void* context, const PevraNUV_Versions* versions) {
-        Post(context, "versions", -1, [&] {
-            return Json{{"service", Text(versions->serviceVersion)}, {"hidRouter", Text(versions->hidRouterVersion)}};
-        });
-    };
-    table.OnPenInfo = [](void* context, const PevraNUV_PenInfo* pen) {
-        Post(context, "pen", -1, [&] {
-            return Json{{"serialNumber", Text(pen->serialNumber)},
-                        {"penId", Text(pen->penId)},
-                        {"btId", Text(pen->btId)},
-                        {"batteryStatus", pen->batteryStatus}};
-        });
-    };
-    table.OnEraserSinglePress = OnEraser<kEraserSingle>;
-    table.OnEraserDoublePress = OnEraser<kEraserDouble>;
-    table.OnEraserLongPress = OnEraser<kEraserLong>;
-    table.OnTopSwitch = OnSwitch<kTopSwitch>;
-    table.OnBottomSwitch = OnSwitch<kBottomSwitch>;
-    table.OnMenuOp = [](void* context, const PevraNUV_ButtonFunction* wedges, std::size_t index) {
-        Post(context, "wedges", static_cast<int>(index), [&] {
-            Json all = Json::array();
-            for (std::size_t i = 0; i < 10; ++i) all.push_back(ButtonJson(wedges[i]));
-            return all;
-        });
-    };
-    table.OnTipSensitivity = OnNumber<kTip>;
-    table.OnTiltSensitivity = OnNumber<kTilt>;
-    table.OnSlavedDisplayZoom = [](void* context, PevraNUV_ZoomMap zoom) {
-        Post(context, "zoom", -1, [&] { return Json::array({zoom.a, zoom.b, zoom.c, zoom.d}); });
-    };
-    // Run-application options carry their names; the other lists codes.
-    table.OnRunAppOptions = [](void* context, const PevraNUV_ButtonFunction* options, std::size_t count) {
-        Post(context, "runAppOptions", -1, [&] {
-            Json names = Json::array();
-            for (std::size_t i = 0; i < count; ++i) names.push_back(Text(options[i].text));
-            return names;
-        });
-    };
-    table.OnTopButtonSingleOptions = OnCodeOptions<kTopSingleOptions>;
-    table.OnTopButtonDoubleOptions = OnCodeOptions<kTopDoubleOptions>;
-    table.OnTopButtonLongOptions = OnCodeOptions<kTopLongOptions>;
-    table.OnSideSwitchOptions = OnCodeOptions<kSideSwitchOptions>;
-    table.OnRadialWedgeOptions = OnCodeOptions<kWedgeOptions>;
-    table.OnWedgeCount = [](void* context, std::size_t count) {
-        Post(context, "wedgeCount", -1, [&] { return Json(count); });
-    };
-    table.OnRangeA = OnRange<kRangeA>;
-    table.OnRangeB = OnRange<kRangeB>;
-    return table;
+    return "options";
 }
 
 }  // namespace
 
-const PevraNUV_Callbacks& ReportingCallbacks() {
-    static const PevraNUV_Callbacks table = MakeTable();
-    return table;
+ptsa::Handlers ReportingHandlers(std::function<void(Report)> add) {
+    ptsa::Handlers h;
+    h.versions = [add](const ptsa::Versions& v) {
+        add(Reported("versions", {{"service", ToUtf8(v.service)}, {"hidRouter", ToUtf8(v.hidRouter)}}));
+    };
+    h.pen = [add](const ptsa::PenInfo& pen) {
+        add(Reported("pen", {{"serialNumber", ToUtf8(pen.serialNumber)},
+                             {"penId", ToUtf8(pen.penId)},
+                             {"btId", ToUtf8(pen.btId)},
+                             {"batteryStatus", pen.batteryStatus}}));
+    };
+    h.eraser = [add](ptsa::EraserPress press, const ptsa::ButtonFunction& function) {
+        static const char* const kSettings[] = {"eraserSingle", "eraserDouble", "eraserLong"};
+        add(Reported(kSettings[static_cast<int>(press)], ButtonJson(function)));
+    };
+    h.sideSwitch = [add](ptsa::Switch side, const ptsa::SideSwitch& sideSwitch) {
+        Json value = ButtonJson(sideSwitch.press);
+        value["hoverClick"] = sideSwitch.hoverClick ? 1 : 0;
+        add(Reported(side == ptsa::Switch::Top ? "topSwitch" : "bottomSwitch", std::move(value)));
+    };
+    h.wedge = [add](ptsa::Wedge wedge, const ptsa::Wedges& wedges) {
+        Json all = Json::array();
+        for (const ptsa::ButtonFunction& function : wedges) all.push_back(ButtonJson(function));
+        add(Reported("wedges", std::move(all), static_cast<int>(wedge)));
+    };
+    h.tipSensitivity = [add](std::int32_t value) { add(Reported("tip", value)); };
+    h.tiltSensitivity = [add](std::int32_t value) { add(Reported("tilt", value)); };
+    h.zoom = [add](const ptsa::ZoomMap& z) { add(Reported("zoom", Json::array({z.a, z.b, z.c, z.d}))); };
+    h.options = [add](ptsa::Options list, const std::vector<ptsa::ButtonFunction>& options) {
+        Json entries = Json::array();
+        for (const ptsa::ButtonFunction& option : options)
+            entries.push_back(list == ptsa::Options::RunApplication ? Json(ToUtf8(option.text)) : Json(option.code));
+        add(Reported(OptionsSetting(list), std::move(entries)));
+    };
+    return h;
+}
+
+std::vector<Report> RegistrationReports(const ptsa::Registration& registration) {
+    return {Reported("wedgeCount", registration.wedgeCount),
+            Reported("rangeA", Json::array({registration.rangeA.first, registration.rangeA.second})),
+            Reported("rangeB", Json::array({registration.rangeB.first, registration.rangeB.second}))};
 }
 
 }  // namespace ptsa_cli

@@ -1,26 +1,22 @@
-// What the library reports through its callbacks, copied out on the
-// library's sync thread and handed to the main thread.
+// What the library reports, as the settings view and the output take it:
+// one report for each value the C++ face hands to a handler.
 #pragma once
 
 #include <nlohmann/json.hpp>
 
-#include <atomic>
+#include <PTabletSettings.hpp>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
+#include <functional>
 #include <string>
 #include <vector>
-
-#include "PTabletSettingsAPI.h"
 
 namespace ptsa_cli {
 
 using Json = nlohmann::ordered_json;
 using Clock = std::chrono::steady_clock;
 
-// One callback call: the setting it reports (a key of the settings view)
-// and the value in its JSON form.
+// One value: the setting it reports (a key of the settings view) and the
+// value in its JSON form.
 struct Report {
     std::chrono::system_clock::time_point time;
     std::string setting;
@@ -28,23 +24,10 @@ struct Report {
     Json value;
 };
 
-// Reports waiting for the main thread. The callbacks run with the library's
-// lock held, so they only copy and append here, under this inbox's own lock.
-class Inbox {
-public:
-    void Add(Report report);
-    // Waits until reports are waiting, the deadline passes or stop is set,
-    // and takes all that are waiting.
-    std::vector<Report> Take(Clock::time_point deadline, const std::atomic<bool>& stop);
+// Handlers that turn every value into a report for add.
+ptsa::Handlers ReportingHandlers(std::function<void(Report)> add);
 
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_arrived;
-    std::deque<Report> m_reports;
-};
-
-// A callback table whose every slot adds a report to the Inbox given as
-// the registration's context.
-const PevraNUV_Callbacks& ReportingCallbacks();
+// What the library reported at registration, as reports.
+std::vector<Report> RegistrationReports(const ptsa::Registration& registration);
 
 }  // namespace ptsa_cli

@@ -28,12 +28,12 @@ bool IsLow(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 }  // namespace
 
-std::string ToUtf8(const PevraNUV_Char* units, std::size_t capacity) {
+std::string ToUtf8(std::u16string_view units) {
     std::string out;
-    for (std::size_t i = 0; i < capacity && units[i] != 0; ++i) {
-        const char32_t unit = static_cast<std::uint16_t>(units[i]);
-        if (IsHigh(unit) && i + 1 < capacity && IsLow(static_cast<std::uint16_t>(units[i + 1]))) {
-            const char32_t low = static_cast<std::uint16_t>(units[++i]);
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const char32_t unit = units[i];
+        if (IsHigh(unit) && i + 1 < units.size() && IsLow(units[i + 1])) {
+            const char32_t low = units[++i];
             AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
         } else {
             AppendUtf8(out, IsHigh(unit) || IsLow(unit) ? kReplacement : unit);

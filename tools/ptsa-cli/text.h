@@ -5,14 +5,12 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-
-#include "PTabletSettingsAPI.h"
+#include <string_view>
 
 namespace ptsa_cli {
 
-// Reads units up to the first zero, at most capacity of them. An unpaired
-// surrogate becomes U+FFFD, so the result is always valid UTF-8.
-std::string ToUtf8(const PevraNUV_Char* units, std::size_t capacity);
+// An unpaired surrogate becomes U+FFFD, so the result is always valid UTF-8.
+std::string ToUtf8(std::u16string_view units);
 
 // Nothing when text is not valid UTF-8.
 std::optional<std::u16string> ToUtf16(const std::string& text);
