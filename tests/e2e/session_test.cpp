@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <PTabletSettings.hpp>
-#include <set>
 
 #include "host.h"
 
