@@ -74,7 +74,6 @@ TEST(Shutdown, LeavesAFreshClient) {
 TEST(Exports, EachSetterWritesItsOwnSetting) {
     static const PevraNUV_ButtonFunction record{5, {}};
     const std::pair<void (*)(), std::string> cases[] = {
-        {[] { PevraNUV_SetMenuOp(0, &record); }, R"(ButtonRadialEast\\ButtonSingle\\ButtonFunction":"5"})"},
         {[] { PevraNUV_SetMenuOp(10, &record); }, ""},
         {[] { PevraNUV_SetMenuOp(-1, &record); }, ""},
         {[] { PevraNUV_SetTopHoverClick(1); }, R"(ButtonUpperSide\\HoverClick":"1"})"},

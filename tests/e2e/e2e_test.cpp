@@ -41,9 +41,7 @@ protected:
         for (int wait = 0; wait < 500 && !done(); ++wait) std::this_thread::sleep_for(10ms);
         return done();
     }
-    bool LogShows(const std::string& text) {
-        return Eventually([&] { return log->Messages().find(text) != std::string::npos; });
-    }
+    bool LogShows(const std::string& text) { return Eventually([&] { return log->Messages().find(text) != std::string::npos; }); }
 
     Host host;
     std::unique_ptr<LogFile> log;
