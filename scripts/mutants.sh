@@ -199,6 +199,14 @@ cat >"$work/faults.txt" <<'FAULTS'
 -     if (serverUser.empty()) return false;
 +     ;
 # a server whose user could not be learnt trusted
+@ include/PTabletSettings.hpp
+-             m_work.push_back(std::move(work));
++             m_work.push_front(std::move(work));
+# the C++ face's queue drains handlers out of order
+@ include/PTabletSettings.hpp
+-                 if (handlers->error) Contain([&] { handlers->error(std::current_exception()); });
++                 throw;
+# a handler's exception escapes the C++ face
 @ src/api/PTabletSettingsAPI.def [win]
 -     PevraNUV_RegisterCallbacks @3
 +     PevraNUV_RegisterCallbacks @30

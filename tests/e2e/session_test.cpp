@@ -70,7 +70,7 @@ TEST_F(SessionTest, EverySettersRoadEndsInItsHandlerOnTheDrainingThread) {
         EXPECT_TRUE(DrainUntil(heardBack)) << heardBack;
     }
     EXPECT_THROW(session.setWedge(ptsa::Wedge::East, ptsa::ButtonFunction::Keystrokes(ptsa::Text(512, u'k'))), std::length_error);
-    session.setTipSensitivity(6), session.setTipSensitivity(7);  // both answers queued before one is drained
+    session.setTipSensitivity(6), session.setTipSensitivity(7), std::this_thread::sleep_for(300ms);  // both answered, undrained
     ASSERT_TRUE(DrainUntil("tip0(7)"));
     EXPECT_LT(At("tip0(6)"), At("tip0(7)")) << "handlers drained out of the order the library reported";
 }
