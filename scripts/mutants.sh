@@ -18,7 +18,9 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 . "$root/scripts/env.sh"
 build_root=${PTSA_BUILD_ROOT:-$root/build}
 work=$(mktemp -d)
-trap 'python3 "$work/apply.py" restore; rm -rf "$work"; "$PTSA_WINESERVER" -k >/dev/null 2>&1' EXIT
+# Wine's server is ended on the way out only when Windows faults ran: a
+# native-only run must leave alone a test command that uses Wine meanwhile.
+trap 'python3 "$work/apply.py" restore; rm -rf "$work"; [[ ${uses_wine:-0} == 1 ]] && "$PTSA_WINESERVER" -k >/dev/null 2>&1' EXIT
 
 # The faults: "@ file" (with "[win]" for the Windows suite), "- line" as it
 # stands, "+ line" as the fault has it, "# what it breaks".
@@ -297,7 +299,12 @@ run_suite() {
   fi
 }
 
-for kind in native win; do
+# The suites of the selected faults only, each first without a fault.
+kinds=$(python3 "$work/apply.py" list | while IFS=$'\t' read -r number kind _; do
+  [[ -z $only || $only == *",$number,"* ]] && echo "$kind"
+done | sort -u)
+[[ $kinds == *win* ]] && uses_wine=1
+for kind in $kinds; do
   dir=linux-debug
   [[ $kind == win ]] && dir=windows-x64
   [[ -f $build_root/$dir/CMakeCache.txt ]] || { echo "no build in $build_root/$dir: run scripts/test.sh $dir first"; exit 2; }
