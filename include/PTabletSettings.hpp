@@ -182,7 +182,6 @@ private:
     std::deque<std::function<void()>> m_work;
 };
 
-
 // Owns the link: registers its callback table on construction, shuts the
 // library down on destruction. One at a time (a second throws
 // std::logic_error); neither copied nor moved, since the library holds its

@@ -211,12 +211,16 @@ int Watch(const Options& options, double seconds) {
     // The library reconnects by itself after the service restarts; asking
     // connect once a second tells when the service is away.
     bool available = true;
+    Clock::time_point nextAsk = Clock::now();
     while (!Interrupted() && Clock::now() < deadline) {
-        if (const bool now = host.Session().connect() == ptsa::Connection::Connected; now != available) {
-            Note(now ? "the settings service is back" : "the settings service is not available; waiting for it");
-            available = now;
+        if (Clock::now() >= nextAsk) {
+            nextAsk = Clock::now() + std::chrono::seconds(1);
+            if (const bool now = host.Session().connect() == ptsa::Connection::Connected; now != available) {
+                Note(now ? "the settings service is back" : "the settings service is not available; waiting for it");
+                available = now;
+            }
         }
-        for (const Report& report : host.Receive(std::min(deadline, Clock::now() + std::chrono::seconds(1)))) {
+        for (const Report& report : host.Receive(std::min(deadline, nextAsk))) {
             if (options.json) {
                 Json line{{"time", TimeText(report.time, true)}};
                 line.update(ReportJson(report));
