@@ -12,4 +12,10 @@ export ZIG_LOCAL_CACHE_DIR=${ZIG_LOCAL_CACHE_DIR:-$ZIG_GLOBAL_CACHE_DIR}
 export WINEPREFIX=${PTSA_WINEPREFIX:-$PTSA_HOME/wine-x64}
 PTSA_WINE=/usr/lib/wine/wine64
 PTSA_WINESERVER=/usr/lib/wine/wineserver64
-export PTSA_HOME PTSA_ZIG
+# cpp-httplib's single header for the Windows builds (setup.sh fetches it).
+PTSA_HTTPLIB_VERSION=0.11.4
+PTSA_HTTPLIB_DIR=$PTSA_HOME/cpp-httplib-$PTSA_HTTPLIB_VERSION
+# puppeteer-core drives Debian's Chromium in the panel's page tests.
+PTSA_PUPPETEER_VERSION=25
+PTSA_NODE_DIR=$PTSA_HOME/node
+export PTSA_HOME PTSA_ZIG PTSA_HTTPLIB_DIR PTSA_NODE_DIR

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the builds and tests need on Debian 12: the Debian packages,
 # Zig 0.11.0 for the Windows cross builds (with libunwind's symbols kept out
-# of every DLL's export table) and the x86_64 Wine prefix. Run as root.
+# of every DLL's export table), the x86_64 Wine prefix, cpp-httplib's single
+# header for the Windows builds of the panel, and puppeteer-core, which drives
+# Debian's Chromium in the panel's page tests. Run as root.
 # Idempotent: when everything is present it only checks, in about a second.
 set -euo pipefail
 
@@ -20,6 +22,7 @@ packages=(
   cmake ninja-build g++ clang-14 llvm-14 lld-14 libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcli11-dev valgrind python3 wine64 pkgconf
+  libcpp-httplib-dev chromium mono-mcs mono-runtime mono-devel nuget
 )
 mapfile -t missing < <(
   for p in "${packages[@]}"; do
@@ -69,4 +72,40 @@ if [[ ! -f $WINEPREFIX/system.reg ]]; then
   say "creating the Wine prefix $WINEPREFIX"
   WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= "$PTSA_WINE" wineboot --init </dev/null >/dev/null 2>&1 9>&-
   "$PTSA_WINESERVER" -w
+fi
+
+# ---- cpp-httplib's single header (Windows builds) --------------------------
+# Debian's libcpp-httplib-dev is a split build: its httplib.h only declares,
+# the code is in a Linux shared library. The Windows builds take the single
+# header of the same version from Debian's source package instead. The
+# deb-src entry is made from the system's own deb entry (same archive).
+if [[ ! -f $PTSA_HTTPLIB_DIR/httplib.h ]]; then
+  debian_version=$(dpkg-query -W -f='${Version}' libcpp-httplib-dev) # 0.11.4+ds-1
+  upstream=${debian_version%-*}                                           # 0.11.4+ds
+  if [[ ${upstream%%+*} != "$PTSA_HTTPLIB_VERSION" ]]; then
+    say "libcpp-httplib-dev is $debian_version, not $PTSA_HTTPLIB_VERSION"
+    exit 1
+  fi
+  say "fetching cpp-httplib $upstream's single header into $PTSA_HTTPLIB_DIR"
+  sources=/etc/apt/sources.list.d/ptsa-deb-src.sources
+  if [[ ! -f $sources ]]; then
+    sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources >"$sources" 2>/dev/null || true
+    [[ -s $sources ]] || { rm -f "$sources"; say "no Debian source entry to copy"; exit 1; }
+    apt-get update -qq
+  fi
+  work=$(mktemp -d)
+  chown _apt "$work" 2>/dev/null || true # apt downloads as _apt when it may
+  (cd "$work" && apt-get source -qq --download-only "cpp-httplib=$debian_version" >/dev/null)
+  mkdir -p "$PTSA_HTTPLIB_DIR"
+  tar -xOf "$work"/cpp-httplib_"$upstream".orig.tar.* --wildcards '*/httplib.h' >"$PTSA_HTTPLIB_DIR/httplib.h.new"
+  mv "$PTSA_HTTPLIB_DIR/httplib.h.new" "$PTSA_HTTPLIB_DIR/httplib.h"
+  rm -rf "$work"
+fi
+
+# ---- puppeteer-core (the panel's page tests) -------------------------------
+if [[ ! -f $PTSA_NODE_DIR/node_modules/puppeteer-core/package.json ]]; then
+  say "installing puppeteer-core@$PTSA_PUPPETEER_VERSION into $PTSA_NODE_DIR"
+  mkdir -p "$PTSA_NODE_DIR"
+  npm install --prefix "$PTSA_NODE_DIR" --save-exact --no-audit --no-fund --no-update-notifier \
+    --loglevel=error "puppeteer-core@$PTSA_PUPPETEER_VERSION" >/dev/null
 fi
