@@ -87,10 +87,13 @@ if [[ ! -f $PTSA_HTTPLIB_DIR/httplib.h ]]; then
     exit 1
   fi
   say "fetching cpp-httplib $upstream's single header into $PTSA_HTTPLIB_DIR"
-  sources=/etc/apt/sources.list.d/ptsa-deb-src.sources
-  if [[ ! -f $sources ]]; then
-    sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources >"$sources" 2>/dev/null || true
-    [[ -s $sources ]] || { rm -f "$sources"; say "no Debian source entry to copy"; exit 1; }
+  if ! ls /etc/apt/sources.list.d/ptsa-deb-src.* >/dev/null 2>&1; then
+    if [[ -f /etc/apt/sources.list.d/debian.sources ]]; then
+      sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
+        >/etc/apt/sources.list.d/ptsa-deb-src.sources
+    else
+      sed -n 's/^deb /deb-src /p' /etc/apt/sources.list >/etc/apt/sources.list.d/ptsa-deb-src.list
+    fi
     apt-get update -qq
   fi
   work=$(mktemp -d)
