@@ -41,7 +41,17 @@ namespace PTabletSettings
                 if (m_draining) return;
                 m_draining = true;
             }
-            m_context.Post(pump => ((ContextPump)pump).Drain(), this);
+            try
+            {
+                m_context.Post(pump => ((ContextPump)pump).Drain(), this);
+            }
+            catch
+            {
+                // A context that refuses work (its dispatcher has shut down):
+                // the next value tries again.
+                lock (m_queue) m_draining = false;
+                throw;
+            }
         }
 
         private void Drain()
