@@ -73,6 +73,7 @@ namespace PTabletSettings
         /// <returns>Whether the service was there.</returns>
         public ConnectResult Open(bool waitWhileBusy = false)
         {
+            // The callbacks are bound to this object already: no context is needed.
             Call(() => NativeMethods.PevraNUV_RegisterCallbacks(m_table.Address, IntPtr.Zero));
             return Connect(waitWhileBusy);
         }
