@@ -8,6 +8,9 @@
 # together with README.md, docs/API.md and the example hosts, then packed as
 # dist/PTabletSettingsAPI-<version>-<target>.tar.gz (Linux) or .zip (Windows)
 # with a .sha256 beside it. The version is the project's (top CMakeLists.txt).
+# With all three targets, also the .NET binding's NuGet package
+# dist/PTabletSettings.<version>.nupkg (scripts/nuget-pack.sh): the assembly
+# of the Linux build and the three staged libraries.
 # Installs what is missing first (scripts/setup.sh, as root).
 set -euo pipefail
 
@@ -21,6 +24,7 @@ done
 
 "$root/scripts/setup.sh"
 mkdir -p "$root/dist"
+declare -A native # target -> its staged library, for the NuGet package
 
 for target in "${targets[@]}"; do
   build=$root/build/release-$target
@@ -59,4 +63,19 @@ for target in "${targets[@]}"; do
   (cd "$root/dist" && sha256sum "$(basename "$archive")" >"$(basename "$archive").sha256")
   echo "$(basename "$archive"): $(stat -c %s "$archive") bytes"
   (cd "$build/stage" && find "$name" -type f -o -type l | sort | sed 's/^/  /')
+  case $target in
+  linux-*) native[$target]=$(find "$stage" -name libPTabletSettingsAPI.so | head -n 1) ;;
+  *) native[$target]=$stage/bin/PTabletSettingsAPI.dll ;;
+  esac
 done
+
+assembly=$root/build/release-linux-x64/bindings/dotnet
+if ((${#native[@]} == 3)) && [[ -f $assembly/PTabletSettings.dll ]]; then
+  echo "==== NuGet package"
+  package=$("$root/scripts/nuget-pack.sh" "$version" "$assembly" "${native[linux-x64]}" "${native[windows-x64]}" \
+    "${native[windows-arm64]}" "$root/dist")
+  (cd "$root/dist" && sha256sum "$(basename "$package")" >"$(basename "$package").sha256")
+  echo "$(basename "$package"): $(stat -c %s "$package") bytes"
+elif ((${#native[@]} == 3)); then
+  echo "no NuGet package: the .NET binding was not built (Mono not found)"
+fi

@@ -7,6 +7,9 @@
 #   windows-arm64    Windows on ARM64 (Zig)                    export checks; the
 #                    other tests under emulated ARM64 Wine when scripts/arm64-test.sh
 #                    exists and this machine can host it
+#   nuget            the .NET binding's NuGet package, packed from the builds
+#                    above (those whose suite did not run are built first) and
+#                    checked by tests/dotnet/package_test.sh
 #
 # Installs what is missing first (scripts/setup.sh, as root). Builds go to
 # build/<name> (or $PTSA_BUILD_ROOT/<name>). Prints each suite's ctest summary
@@ -19,12 +22,13 @@ set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 . "$root/scripts/env.sh"
 build_root=${PTSA_BUILD_ROOT:-$root/build}
-all_suites=(linux-debug linux-sanitize windows-x64 windows-arm64)
+all_suites=(linux-debug linux-sanitize windows-x64 windows-arm64 nuget)
 if (($#)); then suites=("$@"); else suites=("${all_suites[@]}"); fi
 
 passed=0
 failed=0
 summary=()
+built=() # the presets built by this run
 
 now() { date +%s; }
 banner() { printf '\n==== %s\n' "$*"; }
@@ -71,6 +75,7 @@ build() {
     return 1
   fi
   echo "built in $(($(now) - start)) s"
+  built+=("$preset")
 }
 
 # Runs a command that prints a ctest summary, shows the summary and counts.
@@ -150,6 +155,33 @@ for suite in "${suites[@]}"; do
         run_suite windows-arm64 "$root/scripts/arm64-test.sh" "$build_root/windows-arm64" -- -j2
       else
         run_suite windows-arm64 ctest_in "$build_root/windows-arm64"
+      fi
+    fi
+    ;;
+  nuget)
+    packed=1
+    for preset in linux-debug windows-x64 windows-arm64; do
+      [[ " ${built[*]} " == *" $preset "* ]] || build "$preset" || packed=0
+    done
+    assembly=$build_root/linux-debug/bindings/dotnet
+    if ((packed)) && [[ ! -f $assembly/PTabletSettings.dll ]]; then
+      summary+=("nuget: skipped, the .NET binding was not built (Mono not found)")
+    elif ((packed)); then
+      banner "NuGet package"
+      log=$build_root/nuget.test.log
+      if package=$("$root/scripts/nuget-pack.sh" "$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_root/linux-debug/CMakeCache.txt")" \
+        "$assembly" "$build_root/linux-debug/src/libPTabletSettingsAPI.so" "$build_root/windows-x64/bin/PTabletSettingsAPI.dll" \
+        "$build_root/windows-arm64/bin/PTabletSettingsAPI.dll" "$build_root/nuget" 2>"$log"); then
+        "$root/tests/dotnet/package_test.sh" "$package" | tee -a "$log"
+        if [[ $(tail -n 1 "$log") =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
+          passed=$((passed + BASH_REMATCH[1])) failed=$((failed + BASH_REMATCH[2]))
+          summary+=("nuget: ${BASH_REMATCH[0]}")
+        else
+          fail_step "nuget: the package test ended early (log: $log)"
+        fi
+      else
+        cat "$log"
+        fail_step "nuget: packing failed (log: $log)"
       fi
     fi
     ;;
