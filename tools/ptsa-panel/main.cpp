@@ -78,6 +78,9 @@ public:
                                      : m_http.bind_to_port("127.0.0.1", port);
         if (!bound) throw std::runtime_error("cannot listen on 127.0.0.1" + (port ? ":" + std::to_string(port) : ""));
         m_guard = std::make_unique<Guard>(port);
+        // stop() waits for every idle keep-alive connection to time out
+        // (5 s by default): a second keeps the panel's exit quick.
+        m_http.set_keep_alive_timeout(1);
         m_http.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
             return m_guard->Admit(req, res) ? httplib::Server::HandlerResponse::Unhandled
                                             : httplib::Server::HandlerResponse::Handled;
