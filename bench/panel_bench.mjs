@@ -4,7 +4,7 @@
 // service; run it in a POSIX session of its own, so that the service's
 // pipes are its own (bench/panel.sh does both).
 //
-//   node bench/panel_bench.mjs --build DIR [--pushes 1000] [--every-ms 5] [--flood 100000] [--flood-hz 5000]
+//   node bench/panel_bench.mjs --build DIR [--pushes 1000] [--every-ms 5] [--flood 100000] [--flood-hz 1000]
 //
 // Latency: the benchmark writes "push <tilt key> N" to the service's
 // control input at time t0 (wall clock, sub-millisecond); the page's
@@ -30,7 +30,7 @@ const build = option('build');
 const pushes = Number(option('pushes', 1000));
 const everyMs = Number(option('every-ms', 5));
 const flood = Number(option('flood', 100000));
-const floodHz = Number(option('flood-hz', 5000));
+const floodHz = Number(option('flood-hz', 1000));
 const modules = process.env.PTSA_NODE_MODULES ?? path.join(process.env.PTSA_NODE_DIR ?? '/opt/ptsa/node', 'node_modules');
 const puppeteer = (await import(pathToFileURL(createRequire(path.join(modules, '.')).resolve('puppeteer-core')))).default;
 const sleep = (ms) => new Promise((done) => setTimeout(done, ms));
@@ -62,7 +62,7 @@ async function open(browser, serviceArgs) {
   await waitFor('the URL', () => /http:\S+/.test(panel.out));
   const page = await browser.newPage();
   await page.goto(panel.out.match(/http:\S+/)[0]);
-  await page.waitForFunction(() => document.querySelector('#tilt-value').textContent === '5', { timeout: 30000 });
+  await page.waitForFunction(() => document.querySelector('#tilt-value').textContent === '5', { timeout: 30000, polling: 100 });
   return { service, panel, page };
 }
 async function close({ service, panel, page }) {

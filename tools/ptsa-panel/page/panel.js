@@ -37,14 +37,18 @@ function el(tag, attributes = {}, ...children) {
   return node;
 }
 
-// Shows a value and marks it for a moment when it differs from before.
+// Shows a value and marks it for a moment when it differs from before: a
+// colour that fades, restarted by each change (one animation per value, so
+// that a flood of changes neither forces layout nor piles up animations).
+const marks = new WeakMap();
 function show(node, text) {
   text = String(text);
   if (node.textContent === text) return;
   node.textContent = text;
-  node.classList.remove('changed');
-  void node.offsetWidth; // restarts the mark's animation
-  node.classList.add('changed');
+  const property = node instanceof SVGElement ? 'fill' : 'backgroundColor';
+  const colour = node instanceof SVGElement ? '#b54708' : '#fff3b0';
+  marks.get(node)?.cancel();
+  marks.set(node, node.animate([{ [property]: colour, offset: 0 }], { duration: 2000, easing: 'ease-out' }));
 }
 
 function setStatus(status, text, kind) {
