@@ -288,20 +288,27 @@ public:
     void setZoom(const ZoomMap& z) { Call([&] { PevraNUV_SetSlavedDisplayZoom(PevraNUV_ZoomMap{z.a, z.b, z.c, z.d}); }); }
     void resetZoom() { Call([] { PevraNUV_ResetSlavedDisplayZoom(); }); }
 
-    // Key capture: starts it, waits for duration or until stop is set, then
-    // finishes it and returns the keystrokes the service captured (the
-    // library reports nothing of them while capturing).
-    template <typename Rep, typename Period>
-    Text captureKeystrokes(std::chrono::duration<Rep, Period> duration, const std::atomic<bool>* stop = nullptr) {
-        Call([] { PevraNUV_StartKeyCapture(); });
-        const auto end = std::chrono::steady_clock::now() + duration;
-        while (std::chrono::steady_clock::now() < end && !(stop && stop->load()))
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // Key capture in two steps, for a host that waits for its user: start
+    // it, and later finish it, which returns the keystrokes the service
+    // captured in between (the library reports nothing of them while
+    // capturing).
+    void startKeyCapture() { Call([] { PevraNUV_StartKeyCapture(); }); }
+    Text finishKeyCapture() {
         // Room for far more than a capture gathers: the library hands over
         // nothing when the keystrokes do not fit.
         std::vector<PevraNUV_Char> keys(64 * 1024);
         Call([&] { PevraNUV_FinishKeyCapture(keys.data(), keys.size() * sizeof(PevraNUV_Char)); });
         return Text(keys.data(), keys.data() + std::char_traits<PevraNUV_Char>::length(keys.data()));
+    }
+    // Key capture in one call: starts it, waits for duration or until stop
+    // is set, then finishes it.
+    template <typename Rep, typename Period>
+    Text captureKeystrokes(std::chrono::duration<Rep, Period> duration, const std::atomic<bool>* stop = nullptr) {
+        startKeyCapture();
+        const auto end = std::chrono::steady_clock::now() + duration;
+        while (std::chrono::steady_clock::now() < end && !(stop && stop->load()))
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return finishKeyCapture();
     }
 
 private:
