@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Proves that the test suite bites: applies deliberate one-line faults to
-# the library, one at a time, runs the tests against each and prints which
+# the library, the panel and the .NET binding, one at a time, runs the tests against each and prints which
 # were caught.
 #
 #   scripts/mutants.sh [--list] [--only N,M,...]
@@ -237,6 +237,34 @@ cat >"$work/faults.txt" <<'FAULTS'
 -     if (!platform::PipeServersTrusted(sendOnly.get(), request.get())) return fail(kLogCouldNotFindService);
 +     ;
 # the pipes' server not checked
+@ tools/ptsa-panel/guard.cpp
+-     if (req.get_header_value("Host") != m_host) {
++     if (false) {
+# the panel serves any Host (a foreign page could drive it)
+@ tools/ptsa-panel/hub.cpp
+-     for (const auto& [key, event] : m_current) page->pending.push_back(event);
++     ;
+# a page opened late gets no current state
+@ tools/ptsa-panel/link.cpp
+-     if (m_polled && now == m_connection) return;
++     if (m_polled) return;
+# the panel shows the connection's first state only
+@ tools/ptsa-panel/api.cpp
+-             setter.set(link.session(), static_cast<unsigned>(Whole(body, "value", 0, UINT32_MAX)));
++             setter.set(link.session(), static_cast<unsigned>(Whole(body, "value", INT32_MIN, INT64_MAX)));
+# a number out of range reaches a setter
+@ bindings/dotnet/EventPump.cs
+-                 m_context.Post(pump => ((ContextPump)pump).Drain(), this);
++                 ThreadPool.QueueUserWorkItem(pump => ((ContextPump)pump).Drain(), this);
+# .NET events not raised on the captured context
+@ bindings/dotnet/TabletSettings.cs
+-                 if (m_disposed) throw new ObjectDisposedException(nameof(TabletSettings));
++                 if (m_disposed) return default(T);
+# a .NET call after Dispose reaches the library
+@ bindings/dotnet/Native/Copy.cs
+-                 functions[i] = Function(Marshal.PtrToStructure<PevraNUV_ButtonFunction>(first + i * FunctionBytes));
++                 functions[i] = Function(Marshal.PtrToStructure<PevraNUV_ButtonFunction>(first + i * (FunctionBytes - 4)));
+# .NET reads a list of records with the wrong stride
 FAULTS
 
 # Applies fault N (1-based) or restores the tree; lists the faults.
