@@ -255,7 +255,7 @@ cat >"$work/faults.txt" <<'FAULTS'
 # a number out of range reaches a setter
 @ bindings/dotnet/EventPump.cs
 -                 m_context.Post(pump => ((ContextPump)pump).Drain(), this);
-+                 ThreadPool.QueueUserWorkItem(pump => ((ContextPump)pump).Drain(), this);
++                 ThreadPool.QueueUserWorkItem(pump => ((ContextPump)pump).Drain(), m_context != null ? this : null);
 # .NET events not raised on the captured context
 @ bindings/dotnet/TabletSettings.cs
 -                 if (m_disposed) throw new ObjectDisposedException(nameof(TabletSettings));
