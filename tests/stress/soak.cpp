@@ -99,9 +99,13 @@ int main(int argc, char** argv) {
             service.reset();  // the service ends (SIGTERM; TerminateProcess on Windows)
             service = std::make_unique<ChildProcess>(PTSA_SERVICE_PATH, std::vector<std::string>{});
             // Pen records are reported at every handshake, equal or not.
-            ok = service->WaitForLine("ready", 20000) && (restart > -3 || Connect() == 0) &&
-                 WaitFor(g_pens, pens + pensPerHandshake, 10);
-            if (!ok) std::printf("restart %ld: the link did not come back\n", restart);
+            const bool ready = service->WaitForLine("ready", 20000);
+            ok = ready && (restart > -3 || Connect() == 0) && WaitFor(g_pens, pens + pensPerHandshake, 10);
+            if (!ok) {
+                const Outcome outcome = service->Finish(0);
+                std::printf("restart %ld: the link did not come back; the service %s: %s\n", restart,
+                            ready ? "was ready" : "did not start", outcome.err.c_str());
+            }
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         ok = Compare("restarts", before, slackKib) && ok;
