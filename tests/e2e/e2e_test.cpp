@@ -132,7 +132,8 @@ const Fault kFaults[] = {
     {"RequestPipeClosed", {"--close-after", "2"}, 0, false, Fault::Retries,
      "(Ack read failed\\.\nReconnected to Service\\.\n)+(Ack read failed\\.\n)?"},
     {"DiesInTheHandshake", {"--die-in-handshake", "5"}, 0, false, Fault::Retries,
-     "(.+ read failed\\.\nReconnected to Service\\.\n)*.+ read failed\\.\nTimed out waiting for Service\\.\n"},
+     // The first attempt meets the dying service's pipe (busy) or none at all.
+     "(.+ read failed\\.\nReconnected to Service\\.\n)*.+ read failed\\.\n(Timed out waiting for|Couldn't find) Service\\.\n"},
     {"OddByteCount", {"--odd-bytes"}, 0, true, Fault::Survives, ""},
     {"OneMiBReply", {"--long-reply", "524288", "--only-request", "3"}, 0, true, Fault::Survives, ""},
 };
