@@ -267,30 +267,52 @@ public:
 };
 
 // A queue that a thread of yours drains: handlers run there, in the order
-// the library reported the values. To drain it from a message loop, give
-// it a wake-up that posts to the loop (a Win32 PostMessage, a Qt
+// the library reported the values, also when a handler drains the queue
+// again (a modal dialog, a nested message loop): each handler is taken from
+// the front as it is run, so a nested drain runs the values after the one
+// in hand, never one before it. To drain it from a message loop, give it a
+// wake-up that posts to the loop (a Win32 PostMessage, a Qt
 // QMetaObject::invokeMethod) and call poll() when the message arrives.
 class Queue final : public Executor {
 public:
     explicit Queue(std::function<void()> wakeUp = {}) : m_wakeUp(std::move(wakeUp)) {}
 
+    // The wake-up is posted when work arrives and none is awaited: once
+    // until the next poll begins, however much arrives (a Win32 message
+    // queue holds 10,000 posted messages; a burst of values must not fill
+    // it). A poll that begins takes the awaited wake-up, so work that
+    // arrives during it posts the next one and none is left waiting.
     void Post(std::function<void()> work) override {
+        bool wake = false;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_work.push_back(std::move(work));
+            wake = !std::exchange(m_wakeAwaited, true);
         }
         m_ready.notify_one();
-        if (m_wakeUp) m_wakeUp();
+        if (wake && m_wakeUp) m_wakeUp();
     }
-    // Runs what is queued now; the number of handlers run.
+    // Runs what is queued when it begins (less what a nested poll ran
+    // meanwhile); the number of handlers it ran itself.
     std::size_t poll() {
-        std::deque<std::function<void()>> work;
+        std::size_t count = 0;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            work.swap(m_work);
+            m_wakeAwaited = false;
+            count = m_work.size();
         }
-        for (auto& item : work) item();
-        return work.size();
+        std::size_t ran = 0;
+        for (; ran < count; ++ran) {
+            std::function<void()> next;
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                if (m_work.empty()) break;
+                next = std::move(m_work.front());
+                m_work.pop_front();
+            }
+            next();
+        }
+        return ran;
     }
     // Waits until something is queued or the limit has passed, then runs
     // what is queued; whether anything ran.
@@ -308,6 +330,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_ready;
     std::deque<std::function<void()>> m_work;
+    bool m_wakeAwaited = false;  // a wake-up was posted and no poll has begun since
 };
 
 namespace detail {

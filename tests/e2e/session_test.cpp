@@ -104,6 +104,28 @@ TEST_F(SessionTest, AThrowingHandlerIsContainedAndARestartIsSurvivedAndTold) {
     EXPECT_EQ(now.options[std::size_t(ptsa::Options::RadialWedge)].size(), 7u);
 }
 
+// A handler that drains again (a modal loop) while newer values arrive never
+// sees one older than it has; a burst while nobody drains wakes the loop once.
+TEST(QueueTest, NestedDrainKeepsTheOrderAndABurstWakesOnce) {
+    int wakeUps = 0;
+    ptsa::Queue queue([&] { ++wakeUps; });
+    std::vector<int> ran;
+    queue.Post([&] {
+        ran.push_back(1);
+        queue.Post([&] { ran.push_back(3); });  // arrives during the dialog
+        queue.poll();                           // the dialog's own loop
+    });
+    queue.Post([&] { ran.push_back(2); });
+    queue.poll();
+    EXPECT_EQ(ran, (std::vector<int>{1, 2, 3}));
+    wakeUps = 0;
+    for (int i = 0; i < 10000; ++i) queue.Post([] {});
+    EXPECT_EQ(wakeUps, 1);
+    EXPECT_EQ(queue.poll(), 10000u);
+    queue.Post([] {});
+    EXPECT_EQ(wakeUps, 2) << "work after a drain must wake the loop again";
+}
+
 // The shared vectors of the text and number rule (tests/text_rule_cases.tsv).
 struct RuleCase {
     std::string name, kind, rule, message;
