@@ -22,6 +22,8 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <exception>
 #include <functional>
@@ -463,6 +465,14 @@ public:
     // handler). Work already posted to a Queue may still be drained later:
     // it holds its own copies.
     ~Session() {
+        if (t_inCallback) {
+            // Shutdown would wait for this very thread to end: a deadlock, or
+            // worse, a crash much later. Stop here, naming the mistake.
+            std::fputs("ptsa::Session destroyed on a thread the session runs handlers on (an OnLibraryThread handler, "
+                       "or the availability handler): end the session on another thread\n",
+                       stderr);
+            std::abort();
+        }
         StopWatching();
         std::unique_lock<std::shared_mutex> alone(m_calls);
         PevraNUV_Shutdown();
@@ -553,17 +563,32 @@ public:
         return Text(keys.data(), keys.data() + std::char_traits<PevraNUV_Char>::length(keys.data()));
     }
     // Key capture in one call: starts it, waits for duration or until stop
-    // is set, then finishes it.
+    // is set, then finishes it. Any duration up to duration::max() (that is,
+    // until stop) is waited for; a negative one throws std::invalid_argument
+    // before anything is sent.
     template <typename Rep, typename Period>
     Text captureKeystrokes(std::chrono::duration<Rep, Period> duration, const std::atomic<bool>* stop = nullptr) {
+        if (duration < duration.zero()) throw std::invalid_argument("ptsa::Session::captureKeystrokes: the duration is negative");
+        const auto end = Deadline(duration);
         startKeyCapture();
-        const auto end = std::chrono::steady_clock::now() + duration;
         while (std::chrono::steady_clock::now() < end && !(stop && stop->load()))
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         return finishKeyCapture();
     }
 
 private:
+    // Now plus duration, or the clock's last moment when that lies beyond
+    // it: now + seconds::max() overflows. Compared as floating-point
+    // seconds, which hold any duration's range.
+    template <typename Rep, typename Period>
+    static std::chrono::steady_clock::time_point Deadline(std::chrono::duration<Rep, Period> duration) {
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point now = Clock::now();
+        const std::chrono::duration<double> asked = duration, room = Clock::time_point::max() - now;
+        if (asked >= room) return Clock::time_point::max();
+        return now + std::chrono::ceil<Clock::duration>(duration);
+    }
+
     template <typename Do>
     std::invoke_result_t<Do&> Call(Do&& call) {
         if (t_inCallback) return call();
@@ -601,6 +626,7 @@ private:
     // Tells the handler through the executor when the answer changed.
     void Tell(bool available) {
         if (m_available.exchange(available) == available || !m_handlers->availability) return;
+        const InCallback mark;
         Contain([&] { Post(&Handlers::availability, available); });
     }
 
@@ -630,10 +656,7 @@ private:
     static void Report(void* self, Handler Handlers::*slot, Values... values) {
         auto& session = *static_cast<Session*>(self);
         if (!((*session.m_handlers).*slot)) return;
-        struct InCallback {
-            InCallback() { t_inCallback = true; }
-            ~InCallback() { t_inCallback = false; }
-        } mark;
+        const InCallback mark;
         session.Post(slot, values...);
     }
     // Posts a call of the handler with a share of the handlers, so that work
@@ -684,11 +707,16 @@ private:
     }
     static ButtonFunction FromRecord(const PevraNUV_ButtonFunction& record) { return {record.function, FromField(record.text)}; }
 
-    // Set on the library's thread while it runs one of the session's
-    // callbacks: calls made there go straight to the library, which cannot
-    // be shutting down under them (Shutdown waits for the callback), and
-    // must not wait for the session's lock (Shutdown may hold it).
+    // Set while the session posts to its executor, on the library's thread
+    // or on the availability watcher: calls made there (from handlers an
+    // OnLibraryThread runs at once) go straight to the library, which cannot
+    // be shutting down under them (the destructor waits for both threads),
+    // and must not wait for the session's lock (the destructor may hold it).
     static inline thread_local bool t_inCallback = false;
+    struct InCallback {
+        InCallback() { t_inCallback = true; }
+        ~InCallback() { t_inCallback = false; }
+    };
 
     detail::ProcessMark m_mark;  // first: taken before anything else, released last
     std::shared_ptr<const Handlers> m_handlers;

@@ -12,6 +12,10 @@
 
 using namespace std::chrono_literals;
 
+// The two builds of second_module.cpp.
+extern "C" const char* OpenSessionIn_default();
+extern "C" const char* OpenSessionIn_hidden();
+
 namespace {
 
 std::string Fn(const ptsa::ButtonFunction& f) { return std::to_string(f.code) + ":" + std::string(f.text.begin(), f.text.end()); }
@@ -102,6 +106,39 @@ TEST_F(SessionTest, AThrowingHandlerIsContainedAndARestartIsSurvivedAndTold) {
     EXPECT_EQ(now.pen.penId, u"PEN-7F3A21");
     EXPECT_EQ(now.zoom, (ptsa::ZoomMap{5, 6, 7, 8}));
     EXPECT_EQ(now.options[std::size_t(ptsa::Options::RadialWedge)].size(), 7u);
+}
+
+TEST_F(SessionTest, ASecondSessionInAnyModuleIsRefusedAndTheFirstGoesOn) {
+    auto service = PevraNUV::test::StartService();
+    {
+        ptsa::Session session(Recording(), queue);
+        ASSERT_EQ(session.connect(), ptsa::Connection::Connected);
+        ASSERT_TRUE(DrainUntil("zoom0(0,100)"));
+        for (auto open : {OpenSessionIn_default, OpenSessionIn_hidden})
+            EXPECT_STREQ(open(), "another PTabletSettings session is open in this process");
+        EXPECT_THROW((ptsa::Session{Recording(), queue}), std::logic_error);
+        session.setZoom({1, 2, 3, 4});
+        EXPECT_TRUE(DrainUntil("zoom0(1,4)")) << "the refused sessions disturbed the first";
+    }
+    EXPECT_STREQ(OpenSessionIn_hidden(), "") << "the first session has ended: another may open";
+}
+
+// Capture until stop, however long the duration; a negative one is refused.
+TEST_F(SessionTest, CaptureWaitsForStopWithTheLongestDuration) {
+    auto service = PevraNUV::test::StartService({"--stdin-control"});
+    ptsa::Session session(Recording(), queue);
+    ASSERT_EQ(session.connect(), ptsa::Connection::Connected);
+    ASSERT_TRUE(DrainUntil("zoom0(0,100)"));
+    EXPECT_THROW(session.captureKeystrokes(-1ms), std::invalid_argument);
+    std::atomic<bool> stop{false};
+    std::thread user([&] {
+        std::this_thread::sleep_for(300ms), service->WriteLine("key Ctrl+K");
+        std::this_thread::sleep_for(300ms), stop = true;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(session.captureKeystrokes(std::chrono::seconds::max(), &stop), u"Ctrl+K");
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 600ms);
+    user.join();
 }
 
 // A handler that drains again (a modal loop) while newer values arrive never
