@@ -216,7 +216,8 @@ enum class Connection { Connected, ServiceNotAvailable };
 // and the battery alert delay.
 struct Snapshot {
     Versions versions;
-    PenInfo pen;  // the pen reported last
+    PenInfo pen;                // the pen reported last
+    std::vector<PenInfo> pens;  // every pen reported, each as last reported, by serial number
     std::array<ButtonFunction, 3> eraser;  // by EraserPress
     std::array<SideSwitch, 2> sideSwitch;  // by Switch
     Wedges wedges;
@@ -421,8 +422,13 @@ public:
         };
         m_table.OnPenInfo = [](void* self, const PevraNUV_PenInfo* p) {
             Contain([&] {
-                Report(self, &Handlers::pen, &Snapshot::pen,
-                       PenInfo{FromField(p->serialNumber), FromField(p->penId), FromField(p->btId), p->batteryStatus});
+                PenInfo pen{FromField(p->serialNumber), FromField(p->penId), FromField(p->btId), p->batteryStatus};
+                Keep(self, [&](Snapshot& now) {
+                    auto at = std::find_if(now.pens.begin(), now.pens.end(), [&](const PenInfo& kept) { return kept.serialNumber >= pen.serialNumber; });
+                    if (at == now.pens.end() || at->serialNumber != pen.serialNumber) at = now.pens.insert(at, pen);
+                    *at = pen;
+                });
+                Report(self, &Handlers::pen, &Snapshot::pen, pen);
             });
         };
         m_table.OnEraserSinglePress = &ReportEraser<EraserPress::Single>;
