@@ -590,8 +590,9 @@ private:
     static std::chrono::steady_clock::time_point Deadline(std::chrono::duration<Rep, Period> duration) {
         using Clock = std::chrono::steady_clock;
         const Clock::time_point now = Clock::now();
-        const std::chrono::duration<double> asked = duration, room = Clock::time_point::max() - now;
-        if (asked >= room) return Clock::time_point::max();
+        // (max) in parentheses: a host's <windows.h> may define a max macro.
+        const std::chrono::duration<double> asked = duration, room = (Clock::time_point::max)() - now;
+        if (asked >= room) return (Clock::time_point::max)();
         return now + std::chrono::ceil<Clock::duration>(duration);
     }
 

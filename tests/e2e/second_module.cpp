@@ -1,7 +1,14 @@
 // A plugin of the test program: a module of its own that includes the C++
 // face and opens a session, as a settings page in a DLL does. Built with
-// default and with hidden visibility (PTSA_MODULE_ENTRY names each).
+// default and with hidden visibility (PTSA_MODULE_ENTRY names each); on
+// Windows one includes <windows.h> before the face, the other after it.
+#if defined(_WIN32) && defined(PTSA_WINDOWS_H_FIRST)
+#include <windows.h>  // as a host may, with its min and max macros: the face must not mind
+#endif
 #include <PTabletSettings.hpp>
+#if defined(_WIN32) && !defined(PTSA_WINDOWS_H_FIRST)
+#include <windows.h>  // after the face: its own kernel32 declarations must agree with the SDK's
+#endif
 
 #if defined(_WIN32)
 #define PTSA_MODULE_EXPORT extern "C" __declspec(dllexport)
