@@ -1,23 +1,22 @@
-// A plugin of the test program: a module of its own that includes the C++
-// face and opens a session, as a settings page in a DLL does. Built with
+// A plugin of the test program that opens a session of its own, built with
 // default and with hidden visibility (PTSA_MODULE_ENTRY names each); on
 // Windows one includes <windows.h> before the face, the other after it.
 #if defined(_WIN32) && defined(PTSA_WINDOWS_H_FIRST)
-#include <windows.h>  // as a host may, with its min and max macros: the face must not mind
+#include <windows.h>
 #endif
 #include <PTabletSettings.hpp>
 #if defined(_WIN32) && !defined(PTSA_WINDOWS_H_FIRST)
-#include <windows.h>  // after the face: its own kernel32 declarations must agree with the SDK's
+#include <windows.h>
 #endif
 
+// What the session was refused with, or "" when it opened (and ended).
+extern "C"
 #if defined(_WIN32)
-#define PTSA_MODULE_EXPORT extern "C" __declspec(dllexport)
+    __declspec(dllexport)
 #else
-#define PTSA_MODULE_EXPORT extern "C" __attribute__((visibility("default")))
+    __attribute__((visibility("default")))
 #endif
-
-// Opens a session and ends it; what it was refused with, or "" when it opened.
-PTSA_MODULE_EXPORT const char* PTSA_MODULE_ENTRY() {
+    const char* PTSA_MODULE_ENTRY() {
     static std::string refusal;
     try {
         ptsa::OnLibraryThread here;
