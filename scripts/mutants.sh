@@ -209,6 +209,34 @@ cat >"$work/faults.txt" <<'FAULTS'
 -                 if (handlers->error) Contain([&] { handlers->error(std::current_exception()); });
 +                 throw;
 # a handler's exception escapes the C++ face
+@ include/PTabletSettings.hpp
+-         const std::string name = "PTabletSettingsAPI.Session." + std::to_string(Pid());
++         const std::string name = "PTabletSettingsAPI.Session." + std::to_string(Pid()) + std::to_string(reinterpret_cast<std::uintptr_t>(&Refuse));
+# the C++ face's session mark is per module: a plugin opens a second session
+@ include/PTabletSettings.hpp
+-             wake = !std::exchange(m_wakeAwaited, true);
++             wake = true;
+# the C++ face's queue posts a wake-up per value (a burst fills a Win32 queue)
+@ include/PTabletSettings.hpp
+-             m_wakeAwaited = false;
++             ;
+# the C++ face's queue never wakes the loop again after the first drain
+@ include/PTabletSettings.hpp
+-     request += u"\"}";
++     ;
+# the text rule misses a mark that the write request's closing quote completes
+@ include/PTabletSettings.hpp
+-         if (paired) ++i;
++         if (paired || high) ++i;
+# the text rule takes a lone high surrogate with the unit after it for a pair
+@ include/PTabletSettings.hpp
+-     if (value > kLargestNumber)
++     if (value > kLargestNumber + 1)
+# the number rule lets 2147483648 through
+@ include/PTabletSettings.hpp
+-         if (asked >= room) return (Clock::time_point::max)();
++         ;
+# key capture's deadline overflows for duration::max(): it returns at once
 @ src/api/PTabletSettingsAPI.def [win]
 -     PevraNUV_RegisterCallbacks @3
 +     PevraNUV_RegisterCallbacks @30

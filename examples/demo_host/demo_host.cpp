@@ -1,8 +1,9 @@
 // A small host of PTabletSettingsAPI on its C++ face (PTabletSettings.hpp):
 // it prints every value the library reports, connects to the settings
 // service, changes a few settings and shows the answers arriving, captures
-// keystrokes for two seconds, stays connected a while longer if asked
-// (saying when the service goes away and when it is back), and ends its
+// keystrokes for two seconds, shows what the session's snapshot holds, stays
+// connected a while longer if asked (the session says when the service goes
+// away and when it is back), and ends its
 // session. Every handler runs on this thread, as it drains the queue.
 // Exits 1 when the service is not available.
 //
@@ -73,6 +74,9 @@ ptsa::Handlers Printing() {
         for (std::size_t i = 0; i < options.size(); ++i) text += (i == 0 ? ": " : "; ") + Function(options[i]);
         Print(kOptions[int(list)], text);
     };
+    // The session asks the library whether the service is there, and says
+    // when the answer changes; the library reconnects by itself.
+    h.availability = [](bool available) { Say(available ? "the service is back" : "the service is not available; waiting for it"); };
     return h;
 }
 
@@ -98,6 +102,9 @@ int main(int argc, char** argv) {
     if (!connected) return 1;
 
     Receive(queue, std::chrono::seconds(1));  // the handshake's values
+    const ptsa::Snapshot now = session.snapshot();  // what a page opened now would show
+    Say("the snapshot holds tilt " + std::to_string(now.tiltSensitivity) + ", tip " + std::to_string(now.tipSensitivity) +
+        ", wedge 0 " + Function(now.wedges[0]) + " and " + std::to_string(now.pens.size()) + " pen(s)");
     Say("setting tilt 7, tip 3, zoom {1,-2,300,0} and wedge 0 to run C:\\Tools\\notes.exe");
     session.setTiltSensitivity(7);
     session.setTipSensitivity(3);
@@ -111,16 +118,7 @@ int main(int argc, char** argv) {
 
     if (seconds > 0) {
         Say("receiving values for " + std::to_string(seconds) + " s");
-        // The library reconnects by itself after the service restarts;
-        // asking connect once a second tells when the service is away.
-        bool available = true;
-        for (int second = 0; second < seconds; ++second) {
-            Receive(queue, std::chrono::seconds(1));
-            if (const bool now = session.connect() == ptsa::Connection::Connected; now != available) {
-                Say(now ? "the service is back" : "the service is not available; waiting for it");
-                available = now;
-            }
-        }
+        Receive(queue, std::chrono::seconds(seconds));
     }
     Say("ending the session (it shuts the library down)");
     return 0;

@@ -29,6 +29,11 @@ const CommandLine kAlone[] = {
     {{"dump"}, {}, 3, {"the settings service is not running"}},
     {{"set", "tilt", "7", "--json"}, {}, 3, {R"("kind": "no-service")"}},
     {{"set", "wedge", "10", "0"}, {}, 2, {R"(INDEX: must be a whole number from 0 to 9, not "10")"}},
+    // The library's rule refuses before connecting: exit 2, not 3.
+    {{"set", "eraser-single", "8", R"(a{"GetVal":"b)"}, {}, 2,
+        {R"(ptsa-cli: the text holds \{"GetVal":", which the link would take for a read request\n)"}},
+    {{"set", "tip", "2147483648", "--json"}, {}, 2,
+        {R"("message": "2147483648 is above 2147483647, the largest value the library can report back")"}},
 };
 
 // Against one service, in this order: each change stays for the next lines.

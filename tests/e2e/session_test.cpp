@@ -1,14 +1,20 @@
-// The C++ face (PTabletSettings.hpp) against the reference service: each
-// setter's road to its handler on the draining thread, a throwing handler, a
-// restart, the end while pushes arrive. (ptsa-cli shows dump, watch, capture.)
+// The C++ face against the reference service: each setter's road to its handler on the draining thread, one
+// session per process, capture until stop, a throwing handler, a restart (snapshot, availability), the text rule's
+// vectors, the end while pushes arrive; and the queue under a nested drain.
 #include <gtest/gtest.h>
 
 #include <PTabletSettings.hpp>
 #include <algorithm>
+#include <array>
+#include <fstream>
+#include <sstream>
 
 #include "host.h"
 
 using namespace std::chrono_literals;
+
+extern "C" const char* OpenSessionIn_default();  // the two builds of second_module.cpp
+extern "C" const char* OpenSessionIn_hidden();
 
 namespace {
 
@@ -40,6 +46,7 @@ protected:
             queue.waitFor(10ms);
         return At(call) < heard.size();
     }
+    bool Connected(ptsa::Session& session) { return session.connect() == ptsa::Connection::Connected && DrainUntil("zoom0(0,100)"); }
 
     const std::thread::id drainer = std::this_thread::get_id();
     ptsa::Queue queue;
@@ -47,11 +54,11 @@ protected:
 };
 
 TEST_F(SessionTest, EverySettersRoadEndsInItsHandlerOnTheDrainingThread) {
-    auto service = PevraNUV::test::StartService();
+    auto service = PevraNUV::test::StartService({"--stdin-control"});
     ptsa::Session session(Recording(), queue);
-    EXPECT_THROW((ptsa::Session{Recording(), queue}), std::logic_error);
-    ASSERT_EQ(session.connect(), ptsa::Connection::Connected);
-    ASSERT_TRUE(DrainUntil("zoom0(0,100)"));
+    ASSERT_TRUE(Connected(session));
+    EXPECT_THROW((ptsa::Session{Recording(), queue}), std::logic_error);  // nor in a plugin; the roads show the first goes on
+    for (auto open : {OpenSessionIn_default, OpenSessionIn_hidden}) EXPECT_STREQ(open(), "another PTabletSettings session is open in this process");
     for (const char* call : {"tilt0(5)", "options5(7)", "pen85(PEN-7F3A21)"}) EXPECT_LT(At(call), heard.size()) << call;
     const auto run = ptsa::ButtonFunction::RunApplication(u"C:\\a.exe");
     const std::pair<std::function<void()>, std::string> roads[] = {
@@ -69,26 +76,99 @@ TEST_F(SessionTest, EverySettersRoadEndsInItsHandlerOnTheDrainingThread) {
         set();
         EXPECT_TRUE(DrainUntil(heardBack)) << heardBack;
     }
-    EXPECT_THROW(session.setWedge(ptsa::Wedge::East, ptsa::ButtonFunction::Keystrokes(ptsa::Text(512, u'k'))), std::length_error);
     session.setTipSensitivity(6), session.setTipSensitivity(7), std::this_thread::sleep_for(300ms);  // both answered, undrained
     ASSERT_TRUE(DrainUntil("tip0(7)"));
     EXPECT_LT(At("tip0(6)"), At("tip0(7)")) << "handlers drained out of the order the library reported";
+    // Capture until stop with the longest duration; a negative one is refused.
+    EXPECT_THROW(session.captureKeystrokes(-1ms), std::invalid_argument);
+    std::atomic<bool> stop{false};
+    std::thread user([&] { std::this_thread::sleep_for(300ms), service->WriteLine("key Ctrl+K"), std::this_thread::sleep_for(300ms), stop = true; });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(session.captureKeystrokes(std::chrono::seconds::max(), &stop), u"Ctrl+K");
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 600ms);
+    user.join();
 }
 
-TEST_F(SessionTest, AThrowingHandlerIsContainedAndARestartIsSurvived) {
+TEST_F(SessionTest, AThrowingHandlerIsContainedAndARestartIsSurvivedAndTold) {
     auto service = PevraNUV::test::StartService();
     ptsa::Handlers handlers = Recording();
     handlers.tipSensitivity = [](std::int32_t) { throw std::runtime_error("handler"); };
     handlers.error = [this](std::exception_ptr) { Note("error", 0, ""); };
+    handlers.availability = [this](bool available) { Note("available", available, ""); };
     ptsa::Session session(handlers, queue);
-    ASSERT_EQ(session.connect(), ptsa::Connection::Connected);
-    ASSERT_TRUE(DrainUntil("zoom0(0,100)") && At("error0()") < heard.size());
+    EXPECT_FALSE(session.isServiceAvailable());
+    ASSERT_TRUE(Connected(session) && session.isServiceAvailable() && At("error0()") < heard.size());
+    EXPECT_EQ(session.snapshot().tiltSensitivity, 5);
     service = nullptr;  // the same session hears the next service, without a connect
+    ASSERT_TRUE(DrainUntil("available0()"));
     heard.clear();
-    service = PevraNUV::test::StartService();
-    ASSERT_TRUE(DrainUntil("options5(7)"));  // option lists come with every handshake
+    service = PevraNUV::test::StartService({"--values", PTSA_SERVICE_VALUES});
+    ASSERT_TRUE(DrainUntil("available1()") && DrainUntil("options5(7)"));  // option lists come with every handshake
     session.setZoom({5, 6, 7, 8});
     EXPECT_TRUE(DrainUntil("zoom0(5,8)"));
+    const ptsa::Snapshot now = session.snapshot();
+    EXPECT_TRUE(now.tiltSensitivity == 3 && now.versions.service == u"9.8.7-pkgtest" && now.pen.penId == u"PEN-7F3A21");
+    EXPECT_TRUE(now.zoom == (ptsa::ZoomMap{5, 6, 7, 8}) && now.options[std::size_t(ptsa::Options::RadialWedge)].size() == 7u);
+}
+
+// A nested drain (a modal loop) never sees a value older than one delivered; a burst wakes the loop once.
+TEST(QueueTest, NestedDrainKeepsTheOrderAndABurstWakesOnce) {
+    int wakeUps = 0;
+    ptsa::Queue queue([&] { ++wakeUps; });
+    for (int i = 0; i < 10000; ++i) queue.Post([] {});
+    EXPECT_EQ(wakeUps, 1);
+    EXPECT_EQ(queue.poll(), 10000u);
+    std::vector<int> ran;
+    queue.Post([&] { ran.push_back(1), queue.Post([&] { ran.push_back(3); }), queue.poll(); });  // 3 arrives in the dialog's loop
+    queue.Post([&] { ran.push_back(2); });
+    EXPECT_EQ(wakeUps, 2) << "work after a drain must wake the loop again";
+    queue.poll();
+    EXPECT_EQ(ran, (std::vector<int>{1, 2, 3}));
+}
+
+// The shared vectors of the text and number rule: name, kind, input (\uXXXX escapes), rule, message.
+std::vector<std::array<std::string, 5>> RuleCases() {
+    std::vector<std::array<std::string, 5>> cases;
+    std::ifstream file(PTSA_TEXT_RULE_CASES);
+    for (std::string line; std::getline(file, line);) {
+        std::istringstream fields(line);
+        if (!line.empty() && line[0] != '#') for (std::string& field : cases.emplace_back()) std::getline(fields, field, '\t');
+    }
+    return cases;
+}
+ptsa::Text Unescaped(const std::string& input) {
+    ptsa::Text text;
+    for (std::size_t i = 0; i < input.size(); i += input.compare(i, 2, "\\u") == 0 ? 6 : 1)
+        text += input.compare(i, 2, "\\u") == 0 ? char16_t(std::stoi(input.substr(i + 2, 4), nullptr, 16)) : char16_t(input[i]);
+    return text;
+}
+const char* const kRuleNames[] = {"ZeroUnit", "IllFormed", "ReservedMark", "TooLong", "NumberTooLarge"};
+
+// A refused case throws and writes nothing (the trace holds the handshake, the accepted cases, two more); the link stays up.
+TEST_F(SessionTest, TheRuleRefusesBeforeAnythingIsSentAndTheLinkStaysUp) {
+    auto service = PevraNUV::test::StartService({"--trace"});
+    ptsa::Session session(Recording(), queue);
+    ASSERT_TRUE(Connected(session));
+    std::ptrdiff_t requests = 68, rows = 0;  // the handshake
+    for (const auto& [name, kind, input, rule, message] : RuleCases()) {
+        try {
+            ++rows, kind == "number" ? session.setTipSensitivity(unsigned(std::stoull(input)))
+                                     : session.setEraser(ptsa::EraserPress::Single, ptsa::ButtonFunction::Keystrokes(Unescaped(input)));
+            EXPECT_EQ(rule, "ok") << name;
+            requests += kind == "number" ? 2 : 4;
+        } catch (const ptsa::InputRejected& refused) {
+            EXPECT_EQ(std::string(kRuleNames[int(refused.rule())]) + ": " + refused.what(), rule + ": " + message) << name;
+        }
+    }
+    EXPECT_GE(rows, 20);
+    // A text with a code that carries none is dropped, never refused.
+    session.setEraser(ptsa::EraserPress::Double, {2, u"{\"GetVal\":\"\0"});
+    session.setZoom({9, 8, 7, 6});
+    ASSERT_TRUE(DrainUntil("zoom0(9,6)")) << "the link did not stay up";
+    const std::string trace = service->Finish(200).err;
+    std::ptrdiff_t written = 0;
+    for (std::size_t at = trace.find(" < "); at != std::string::npos; at = trace.find(" < ", at + 1)) ++written;
+    EXPECT_EQ(written, requests + 4) << trace;
 }
 
 // The session ends on the draining thread amid pushes; what it left is drained safely after it.
@@ -101,7 +181,8 @@ TEST_F(SessionTest, EndsOnTheDrainingThreadWhilePushesArrive) {
     queue.poll();
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(queue.poll(), 0u) << "a handler was posted after the session had ended";
-    ptsa::Session again(Recording(), queue);  // and a new one may open
+    EXPECT_STREQ(OpenSessionIn_hidden(), "") << "the first session has ended: a plugin's may open";
+    ptsa::Session again(Recording(), queue);  // and so may one here
 }
 
 }  // namespace

@@ -20,8 +20,9 @@ using std::chrono::milliseconds;
 // value into a report.
 class Host {
 public:
-    explicit Host(const Options& options)
-        : m_options(options), m_session(ReportingHandlers([this](Report report) { m_arrived.push_back(std::move(report)); }), m_queue) {
+    // availability hears the service go away (false) and come back (true).
+    explicit Host(const Options& options, std::function<void(bool)> availability = {})
+        : m_options(options), m_session(Handling(std::move(availability)), m_queue) {
         m_session.setLogLevel(options.logLevel);
         m_arrived = RegistrationReports(m_session.registration());
     }
@@ -55,7 +56,7 @@ public:
 
     // The reports that arrive before the deadline (all that are waiting,
     // at least one unless the deadline passes or Ctrl-C is pressed), after
-    // they have been applied to the view.
+    // they have reached the session's snapshot, which the view reads.
     std::vector<Report> Receive(Clock::time_point deadline) { return Receive(deadline, Interrupted()); }
 
     // Gives messages that report nothing back the quiet pause to leave: the
@@ -66,11 +67,16 @@ public:
         while (Clock::now() < until) Receive(until, never);
     }
 
-    const SettingsView& View() const { return m_view; }
+    Json View() const { return SettingsJson(m_session.snapshot(), m_session.registration()); }
     ptsa::Session& Session() { return m_session; }
     milliseconds Quiet() const { return milliseconds(m_options.quietMs); }
 
 private:
+    ptsa::Handlers Handling(std::function<void(bool)> availability) {
+        ptsa::Handlers handlers = ReportingHandlers([this](Report report) { m_arrived.push_back(std::move(report)); });
+        handlers.availability = std::move(availability);
+        return handlers;
+    }
     std::vector<Report> Receive(Clock::time_point deadline, const std::atomic<bool>& stop) {
         // The stop flag is set by a signal handler, which cannot wake the
         // queue: look at it a few times a second.
@@ -78,14 +84,12 @@ private:
             m_queue.waitFor(std::min<Clock::duration>(deadline - Clock::now(), milliseconds(50)));
         std::vector<Report> reports;
         reports.swap(m_arrived);
-        for (const Report& report : reports) m_view.Apply(report);
         return reports;
     }
 
     Options m_options;
     ptsa::Queue m_queue;
     std::vector<Report> m_arrived;  // filled by the handlers, on this thread
-    SettingsView m_view;
     ptsa::Session m_session;  // last: it ends first, while what its handlers use is still there
 };
 
@@ -135,8 +139,9 @@ void PrintJson(const Json& json) { std::cout << json.dump(2) << std::endl; }
 void Note(const std::string& text) { std::cerr << "ptsa-cli: " << text << std::endl; }
 
 // The setting's value in the view, one wedge for "wedges".
-const Json& Current(const SettingsView& view, const Change& change) {
-    const Json& value = view.Get(change.setting);
+Json Current(const Host& host, const Change& change) {
+    const Json view = host.View();
+    const Json& value = view.at(change.setting);
     return change.index >= 0 ? value.at(static_cast<std::size_t>(change.index)) : value;
 }
 
@@ -171,7 +176,7 @@ bool AwaitAnswer(Host& host, const Change& change, bool alreadyHeld, millisecond
             reported = true;
             last = Clock::now();
         }
-        if (reported && Holds(Current(host.View(), change), change.expected)) return true;
+        if (reported && Holds(Current(host, change), change.expected)) return true;
         if (reports.empty() && Clock::now() >= until) return reported;
     }
 }
@@ -192,15 +197,19 @@ int Dump(const Options& options) {
     Host host(options);
     if (const ExitCode code = host.Start(); code != kOk) return Fail(options, code, StartFailure(code, options));
     if (options.json) {
-        PrintJson(host.View().All());
+        PrintJson(host.View());
     } else {
-        std::cout << DescribeAll(host.View().All()) << std::flush;
+        std::cout << DescribeAll(host.View()) << std::flush;
     }
     return kOk;
 }
 
 int Watch(const Options& options, double seconds) {
-    Host host(options);
+    // The session tells when the service goes away and when it is back;
+    // the library reconnects by itself.
+    Host host(options, [](bool available) {
+        Note(available ? "the settings service is back" : "the settings service is not available; waiting for it");
+    });
     if (const ExitCode code = host.Start(); code != kOk) return Fail(options, code, StartFailure(code, options));
     const bool forEver = seconds <= 0;
     const Clock::time_point deadline =
@@ -208,19 +217,8 @@ int Watch(const Options& options, double seconds) {
                 : Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     Note(forEver ? "watching for changes; Ctrl-C stops"
                  : "watching for changes for " + SecondsText(seconds) + "; Ctrl-C stops");
-    // The library reconnects by itself after the service restarts; asking
-    // connect once a second tells when the service is away.
-    bool available = true;
-    Clock::time_point nextAsk = Clock::now();
     while (!Interrupted() && Clock::now() < deadline) {
-        if (Clock::now() >= nextAsk) {
-            nextAsk = Clock::now() + std::chrono::seconds(1);
-            if (const bool now = host.Session().connect() == ptsa::Connection::Connected; now != available) {
-                Note(now ? "the settings service is back" : "the settings service is not available; waiting for it");
-                available = now;
-            }
-        }
-        for (const Report& report : host.Receive(std::min(deadline, nextAsk))) {
+        for (const Report& report : host.Receive(deadline)) {
             if (options.json) {
                 Json line{{"time", TimeText(report.time, true)}};
                 line.update(ReportJson(report));
@@ -252,14 +250,14 @@ int Set(const Options& options, const Change& change) {
     }
 
     const std::string label = Label(change.setting, change.index);
-    const bool alreadyHeld = Holds(Current(host.View(), change), change.expected);
+    const bool alreadyHeld = Holds(Current(host, change), change.expected);
     change.send(host.Session());
     const bool reported = AwaitAnswer(host, change, alreadyHeld, milliseconds(options.timeoutMs));
     if (Interrupted()) return Fail(options, kInterrupted, "interrupted", result);
     // What the batch sends after its last read-back must leave too.
     if (!change.unreported.empty()) host.Settle();
 
-    const Json& current = Current(host.View(), change);
+    const Json current = Current(host, change);
     result["reported"] = reported || alreadyHeld ? current : Json(nullptr);
     if (!change.unreported.empty()) result["note"] = change.unreported;
     const std::string shown = Describe(change.setting, current);

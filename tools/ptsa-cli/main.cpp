@@ -31,8 +31,10 @@ Exit codes:
   0    done
   1    an unexpected failure
   2    a bad argument: an unknown command or option, a wedge index outside
-       0 to 9, a function code or value that is not a number, a text over
-       511 UTF-16 units or with a function code that takes none
+       0 to 9, a function code or value that is not a number, a text with a
+       function code that takes none, or a text or number the library's
+       rule refuses (a zero, a lone surrogate, {"GetVal":" or
+       {"Connected":"?"}, over 511 UTF-16 units, a number above 2147483647)
   3    the settings service is not running in this session
   4    time-out: no values from the service within --timeout-ms; for set,
        no value came back; for capture, no keystrokes within --seconds
@@ -123,7 +125,8 @@ struct Arguments {
 
 // A button function from the command line. The library sends a text only
 // with keystrokes and applications, so a text with any other code is
-// refused rather than dropped unseen.
+// refused rather than dropped unseen; a text that the library's rule
+// refuses throws ptsa::InputRejected.
 ptsa::ButtonFunction ButtonFunction(std::int32_t code, const std::string& text, bool textGiven) {
     ptsa::ButtonFunction function = ptsa::ButtonFunction::Code(code);
     if (!textGiven) return function;
@@ -131,10 +134,7 @@ ptsa::ButtonFunction ButtonFunction(std::int32_t code, const std::string& text, 
         throw CLI::ValidationError("TEXT", "a text goes only with function 8 (keystrokes) or 23 (application path)");
     const std::optional<std::u16string> units = ToUtf16(text);
     if (!units) throw CLI::ValidationError("TEXT", "is not valid UTF-8");
-    if (units->size() > ptsa::kMaxTextUnits) {
-        throw CLI::ValidationError("TEXT", "has " + std::to_string(units->size()) +
-                                               " UTF-16 units; a button holds at most 511");
-    }
+    ptsa::CheckText(code, *units);  // the library's rule: Run tells what it refuses
     function.text = *units;
     return function;
 }
@@ -213,6 +213,7 @@ void AddSetCommands(CLI::App& set, Arguments& arguments, Change& change) {
             ->check(WholeNumber(0, kUint32Max));
         command->callback([&arguments, &change, setter] {
             const unsigned int value = arguments.number;
+            if (!setter.isSwitch) ptsa::CheckNumber(value);
             Json requested = setter.isSwitch ? Json{{"hoverClick", value != 0 ? 1 : 0}} : Json(value);
             change = ValueChange(setter.setting ? setter.setting : "centreRightClick", std::move(requested),
                                  [setter, value](ptsa::Session& session) { setter.set(session, value); });
@@ -302,6 +303,8 @@ int Run(const std::vector<std::string>& commandLine) {
         return app.exit(help);
     } catch (const CLI::ParseError& error) {
         return Fail(options, kBadArgument, std::string(error.what()) + " (see ptsa-cli --help)");
+    } catch (const ptsa::InputRejected& refused) {
+        return Fail(options, kBadArgument, refused.what());  // before anything is sent
     }
     if (!command) return Fail(options, kBadArgument, "a command is needed: " + Names(app) + " (see ptsa-cli --help)");
     CatchInterrupts();

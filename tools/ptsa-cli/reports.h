@@ -30,4 +30,9 @@ ptsa::Handlers ReportingHandlers(std::function<void(Report)> add);
 // What the library reported at registration, as reports.
 std::vector<Report> RegistrationReports(const ptsa::Registration& registration);
 
+// Every setting as the session's snapshot holds it, and the registration's
+// reports: the settings view, keyed as the reports are ("pens" lists every
+// pen reported).
+Json SettingsJson(const ptsa::Snapshot& now, const ptsa::Registration& registration);
+
 }  // namespace ptsa_cli

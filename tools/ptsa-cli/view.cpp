@@ -51,25 +51,6 @@ const Setting& Find(const std::string& key) {
     throw std::out_of_range("no setting " + key);
 }
 
-Json Button() { return {{"function", 0}, {"text", ""}}; }
-
-// What the library's copy holds before any value arrives.
-Json Initial(Kind kind) {
-    switch (kind) {
-    case Kind::Versions: return {{"service", ""}, {"hidRouter", ""}};
-    case Kind::Button: return Button();
-    case Kind::Switch: return {{"function", 0}, {"text", ""}, {"hoverClick", 0}};
-    case Kind::Wedges: return Json(std::vector<Json>(kWedges, Button()));
-    case Kind::Number: return 0;
-    case Kind::Zoom: return {0, 0, 0, 0};
-    case Kind::Range: return {0, 0};
-    case Kind::Pens:
-    case Kind::Names:
-    case Kind::Codes: return Json::array();
-    }
-    return nullptr;
-}
-
 // Texts are shown as they are, between quotes: paths keep single
 // backslashes.
 std::string Quoted(const Json& text) { return '"' + text.get<std::string>() + '"'; }
@@ -121,27 +102,6 @@ std::string Line(const std::string& label, const std::string& value) {
 }
 
 }  // namespace
-
-SettingsView::SettingsView() : m_settings(Json::object()) {
-    for (const Setting& setting : kSettings) m_settings[setting.key] = Initial(setting.kind);
-}
-
-void SettingsView::Apply(const Report& report) {
-    if (report.setting != "pen") {
-        m_settings[report.setting] = report.value;
-        return;
-    }
-    // One record per serial number, in the order of the serial numbers.
-    Json& pens = m_settings["pens"];
-    const std::string& serial = report.value.at("serialNumber").get_ref<const std::string&>();
-    auto at = pens.begin();
-    while (at != pens.end() && at->at("serialNumber").get_ref<const std::string&>() < serial) ++at;
-    if (at != pens.end() && at->at("serialNumber") == serial) {
-        *at = report.value;
-    } else {
-        pens.insert(at, report.value);
-    }
-}
 
 std::string Label(const std::string& setting, int index) {
     if (index < 0 || index >= static_cast<int>(kWedges)) return Find(setting).label;

@@ -1,5 +1,5 @@
-// The settings as the library has reported them: every setting starts as
-// the library's own copy starts (zero, empty) and takes each reported value.
+// The settings as people and scripts read them. The view itself is
+// SettingsJson (reports.h): what the session's snapshot holds.
 #pragma once
 
 #include <string>
@@ -7,19 +7,6 @@
 #include "reports.h"
 
 namespace ptsa_cli {
-
-class SettingsView {
-public:
-    SettingsView();
-
-    void Apply(const Report& report);
-    // The value of one setting; the whole list for "wedges" and "pens".
-    const Json& Get(const std::string& setting) const { return m_settings.at(setting); }
-    const Json& All() const { return m_settings; }
-
-private:
-    Json m_settings;
-};
 
 // Text for people: every setting of the view, one line each.
 std::string DescribeAll(const Json& settings);
