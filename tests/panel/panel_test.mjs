@@ -49,9 +49,9 @@ class Program {
 }
 
 // A request as another page might send it, Host and all.
-function request(url, { method = 'GET', host, body } = {}) {
+function request(url, { method = 'GET', host, body, type = 'application/json' } = {}) {
   return new Promise((done, fail) => {
-    const headers = host ? { Host: host } : {};
+    const headers = { ...(host ? { Host: host } : {}), ...(body ? { 'Content-Type': type } : {}) };
     const req = http.request(url, { method, headers }, (res) => {
       let text = '';
       res.on('data', (data) => { text += data; });
@@ -72,8 +72,10 @@ try {
   const base = new URL(url);
   const api = (name) => `${base.origin}/api/${name}?token=${base.searchParams.get('token')}`;
 
-  // Refused before anything is served: no token, a foreign Host.
-  assert.equal((await request(base.origin + '/')).status, 403);
+  // Refused before anything is served: no token, a foreign Host. The page
+  // itself holds nothing and is served without the token.
+  assert.equal((await request(`${base.origin}/events`)).status, 403);
+  assert.equal((await request(`${base.origin}/`)).status, 200);
   assert.equal((await request(url, { host: `localhost:${base.port}` })).status, 421);
   assert.equal((await request(api('tilt'), { method: 'POST', host: 'evil.example', body: '{"value":9}' })).status, 421);
 

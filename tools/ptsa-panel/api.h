@@ -4,14 +4,15 @@
 // is queued, and the service's answer reaches the pages as an event.
 #pragma once
 
-namespace httplib {
-class Server;
-}
+#include <string>
+
+#include "reply.h"
 
 namespace ptsa_panel {
 
 class Link;
 
-void AddApi(httplib::Server& server, Link& link);
+// The answer to POST /api/<name> with body; 404 for an unknown name.
+Reply CallApi(Link& link, const std::string& name, const std::string& body);
 
 }  // namespace ptsa_panel
