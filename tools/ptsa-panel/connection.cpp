@@ -46,18 +46,19 @@ void Connection::ReadRequest() {
     m_parser->header_limit(kHeaderLimit);
     m_parser->body_limit(kBodyLimit);
     // Waiting for a request costs nothing but a socket; its deadline starts
-    // with its first byte.
+    // with its first byte. (The parser would wait for a whole header before
+    // it says that anything came, so the first bytes are read by hand.)
+    if (m_buffer.size() > 0) return OnFirstBytes({});
     m_stream.expires_after(kIdleLimit);
-    http::async_read_some(m_stream, m_buffer, *m_parser,
-                          [self = shared_from_this()](boost::system::error_code error, std::size_t) {
-                              self->OnFirstBytes(error);
-                          });
+    m_stream.async_read_some(m_buffer.prepare(1024), [self = shared_from_this()](boost::system::error_code error, std::size_t n) {
+        self->m_buffer.commit(n);
+        self->OnFirstBytes(error);
+    });
 }
 
 void Connection::OnFirstBytes(boost::system::error_code error) {
     if (error) return OnRequest(error);
     m_stream.expires_after(kRequestDeadline);
-    if (m_parser->is_done()) return OnRequest({});
     http::async_read(m_stream, m_buffer, *m_parser, [self = shared_from_this()](boost::system::error_code e, std::size_t) {
         self->OnRequest(e);
     });
