@@ -249,9 +249,9 @@ cat >"$work/faults.txt" <<'FAULTS'
 -     m_pages.push_back(std::make_shared<Page>(Page{std::move(wake), 0}));
 +     m_pages.push_back(std::make_shared<Page>(Page{std::move(wake), m_changes}));
 # a page opened late gets no current state
-@ tools/ptsa-panel/link.cpp
--     if (m_polled && now == m_connection) return;
-+     if (m_polled) return;
+@ tools/ptsa-panel/events.cpp
+-     handlers.availability = [&hub](bool available) { PublishConnection(hub, available); };
++     handlers.availability = nullptr;
 # the panel shows the connection's first state only
 @ tools/ptsa-panel/api.cpp
 -             setter.set(link.session(), static_cast<unsigned>(Whole(body, "value", 0, UINT32_MAX)));

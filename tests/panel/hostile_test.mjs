@@ -61,7 +61,7 @@ const head = (method, path, headers = {}) =>
   `${method} ${path} HTTP/1.1\r\nHost: 127.0.0.1:${port}\r\n${Object.entries(headers).map(([n, v]) => `${n}: ${v}\r\n`).join('')}`;
 const get = (path, headers) => `${head('GET', path, { Connection: 'close', ...headers })}\r\n`;
 const post = (path, body, headers = {}) =>
-  `${head('POST', path, { 'Content-Type': 'application/json', 'Content-Length': body.length, Connection: 'close', ...headers })}\r\n${body}`;
+  `${head('POST', path, { 'Content-Type': 'application/json', 'Content-Length': Buffer.byteLength(body), Connection: 'close', ...headers })}\r\n${body}`;
 const withToken = (path) => `${path}?token=${token}`;
 // Writes pieces while the socket takes them, up to a count.
 const flood = (piece, count) => (socket) => {
@@ -121,6 +121,25 @@ const cases = [
   ['a change from the panel\'s own origin', 202, 1000,
     () => probe(post(withToken('/api/tilt'), '{"value":7}', { Origin: `http://127.0.0.1:${port}` }))],
   ['the events without the token', 403, 1000, () => probe(get('/events'))],
+  // The face's shared cases, through the API: 202, or 400 with the rule's
+  // message. JSON cannot carry a lone surrogate: a text holding one is
+  // refused before the rule, with another message.
+  ['the text and number rule (shared cases)', 1, 5000, async () => {
+    const started = performance.now();
+    const lines = readFileSync(new URL('../text_rule_cases.tsv', import.meta.url), 'utf8').split('\n');
+    for (const [name, kind, input, rule, message] of lines.filter((l) => l && !l.startsWith('#')).map((l) => l.split('\t'))) {
+      const text = input.replace(/\\u([0-9A-F]{4})/g, (_, hex) => String.fromCharCode(parseInt(hex, 16)));
+      const body = kind === 'text' ? JSON.stringify({ function: 8, text }) : `{"value":${input}}`;
+      const answer = await probe(post(withToken(kind === 'text' ? '/api/top-switch' : '/api/tilt'), body));
+      const said = answer.text.split('\r\n\r\n')[1];
+      const expected = rule === 'ok' ? [202, said] : [400, text.isWellFormed() ? `${message}\n` : said];
+      if (answer.status !== expected[0] || said !== expected[1]) {
+        console.log(`rule case "${name}": ${answer.status} ${said}`);
+        return { status: 0, ms: performance.now() - started };
+      }
+    }
+    return { status: 1, ms: performance.now() - started };
+  }],
   // 20 answers on one kept-alive connection: none waits for a delayed ACK.
   ['kept-alive answers (the slowest of 20)', 202, 30, async () => {
     const body = '{"value":7}';

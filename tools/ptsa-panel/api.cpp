@@ -52,22 +52,17 @@ std::int32_t Int32(const Json& body, const char* field) {
     return static_cast<std::int32_t>(Whole(body, field, INT32_MIN, INT32_MAX));
 }
 
-// A function and its text. The library sends a text only with keystrokes
-// and applications, so a text with another code is refused, not dropped.
+// A function and its text. What the text may hold is the C++ face's rule
+// (its setters throw ptsa::InputRejected), as for every face; a text with
+// a code that carries none is dropped there, so that a record the page was
+// handed (an option list's entry) can be set back as it came.
 ptsa::ButtonFunction Function(const Json& body) {
     ptsa::ButtonFunction function = ptsa::ButtonFunction::Code(Int32(body, "function"));
     const auto text = body.find("text");
     if (text == body.end()) return function;
     if (!text->is_string()) throw BadRequest("\"text\" must be a string");
-    if (function.code != std::int32_t(ptsa::Function::Keystrokes) &&
-        function.code != std::int32_t(ptsa::Function::RunApplication)) {
-        if (!text->get_ref<const std::string&>().empty())
-            throw BadRequest("a text goes only with function 8 (keystrokes) or 23 (run an application)");
-        return function;
-    }
     const auto units = ptsa_cli::ToUtf16(text->get<std::string>());
     if (!units) throw BadRequest("\"text\" is not valid UTF-8");
-    if (units->size() > ptsa::kMaxTextUnits) throw BadRequest("\"text\" holds at most 511 UTF-16 units");
     function.text = *units;
     return function;
 }
@@ -148,6 +143,9 @@ Reply CallApi(Link& link, const std::string& name, const std::string& body) {
         return Reply{202, "application/json", route->second(link, Body(body)).dump(), {}};
     } catch (const BadRequest& error) {
         return Text(400, std::string("bad request: ") + error.what());
+    } catch (const ptsa::InputRejected& error) {
+        // The rule's own message, which names the case.
+        return Text(400, error.what());
     }
 }
 

@@ -1,14 +1,15 @@
 #include "link.h"
 
-#include <iostream>
-
 #include "events.h"
 
 namespace ptsa_panel {
 
-Link::Link(Hub& hub, std::function<void()> wake) : m_hub(hub), m_queue(std::move(wake)) {
+Link::Link(Hub& hub, int logLevel, std::function<void()> wake) : m_hub(hub), m_queue(std::move(wake)) {
     m_session = std::make_unique<ptsa::Session>(Handlers(hub), m_queue);
+    m_session->setLogLevel(logLevel);
     PublishRegistration(m_hub, m_session->registration());
+    // The first answer; the availability handler tells every later change.
+    PublishConnection(m_hub, m_session->connect() == ptsa::Connection::Connected);
 }
 
 Link::~Link() { m_session.reset(); }
@@ -22,18 +23,6 @@ ptsa::Text Link::FinishCapture() {
     ptsa::Text keys = m_session->finishKeyCapture();
     PublishCapture(m_hub, false, keys);
     return keys;
-}
-
-// Connect answers 0 while connected, and connects when the service is
-// there again (waiting about a millisecond for its pipe).
-void Link::Poll() {
-    const ptsa::Connection now = m_session->connect();
-    if (m_polled && now == m_connection) return;
-    m_polled = true;
-    m_connection = now;
-    PublishConnection(m_hub, now);
-    std::cerr << "ptsa-panel: " << (now == ptsa::Connection::Connected ? "connected" : "the settings service is not available")
-              << std::endl;
 }
 
 }  // namespace ptsa_panel

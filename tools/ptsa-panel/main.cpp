@@ -20,10 +20,6 @@
 namespace ptsa_panel {
 namespace {
 
-// "Every few seconds": a restarted service shows within this, and an idle
-// panel asks the library seldom.
-constexpr auto kPollEvery = std::chrono::seconds(2);
-
 std::atomic<bool> g_interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 void OnInterrupt(int) { g_interrupted = true; }
@@ -34,17 +30,8 @@ struct Options {
     bool quitAtEof = false;
 };
 
-// Asks the library whether the service is there, now and every kPollEvery.
-void PollEvery(net::steady_timer& timer, Link& link) {
-    link.Poll();
-    timer.expires_after(kPollEvery);
-    timer.async_wait([&timer, &link](boost::system::error_code error) {
-        if (!error) PollEvery(timer, link);
-    });
-}
-
 // Runs the io_context on the panel's one I/O thread: the server, the
-// streams, the handlers of the library's values, the poll. Stopped and
+// streams, the handlers of the library's values. Stopped and
 // joined when this goes.
 class IoThread {
 public:
@@ -66,11 +53,8 @@ int Run(const Options& options) {
     // connections (streams leave the hub), the hub goes.
     Hub hub;
     net::io_context io(1);
-    Link link(hub, [&io, &link] { net::post(io, [&link] { link.Drain(); }); });
-    link.session().setLogLevel(options.logLevel);
+    Link link(hub, options.logLevel, [&io, &link] { net::post(io, [&link] { link.Drain(); }); });
     Server server(io, hub, link, options.port);
-    net::steady_timer poll(io);
-    net::post(io, [&poll, &link] { PollEvery(poll, link); });
     std::cout << server.url() << std::endl;
     std::cerr << "ptsa-panel: open the URL above in a browser on this machine; "
               << (options.quitAtEof ? "end of input" : "Ctrl-C") << " ends the panel" << std::endl;
