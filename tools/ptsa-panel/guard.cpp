@@ -46,8 +46,9 @@ std::optional<Reply> Guard::Check(const Request& request) const {
         return Text(403, "refused: a request from another site (Origin " + *request.origin + ")");
     if (request.method == "GET" && request.path == "/") return std::nullopt;
     if (!SameText(request.token, m_token)) return Text(403, "refused: the token of the panel's URL is missing or wrong");
-    // A form or a text/plain fetch of another page reaches no setter, even
-    // with a leaked token: only a page of this origin can send JSON.
+    // A form or a text/plain fetch of another site's page reaches no
+    // setter, even with a leaked token: a browser sends JSON across sites
+    // only after asking (a preflight), which the panel never allows.
     if (request.method == "POST" && !IsJson(request.contentType))
         return Text(415, "refused: a change must be sent as application/json");
     return std::nullopt;

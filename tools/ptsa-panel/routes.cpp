@@ -39,19 +39,17 @@ Reply Worker() {
     return reply;
 }
 
-Reply Refusal(unsigned status, const std::string& why) {
-    Reply reply = Text(status, why);
+// A refusal or an error: a text that nothing may run or frame.
+Reply Locked(Reply reply) {
     reply.headers.emplace_back("Content-Security-Policy", "default-src 'none'; frame-ancestors 'none'");
     return reply;
 }
+Reply Refusal(unsigned status, const std::string& why) { return Locked(Text(status, why)); }
 
 }  // namespace
 
 Served Serve(const Request& request, const Guard& guard, Link& link, std::size_t openStreams) {
-    if (auto refusal = guard.Check(request)) {
-        refusal->headers.emplace_back("Content-Security-Policy", "default-src 'none'; frame-ancestors 'none'");
-        return {*refusal};
-    }
+    if (auto refusal = guard.Check(request)) return {Locked(*refusal)};
     const bool get = request.method == "GET";
     const std::string api = "/api/";
     if (request.path == "/") return {get ? Page() : Refusal(405, "only GET")};
