@@ -18,6 +18,12 @@ const emulator = option('emulator');
 const report = process.argv.includes('--report');
 const sleep = (ms) => new Promise((done) => setTimeout(done, ms));
 const MiB = 1024 * 1024;
+// Under Wine every socket call crosses the Wine server: on the loaded 2-core
+// machine a plain request took 30 to 130 ms there, a request beside 64 new
+// idle sockets up to 3.3 s, a refused flood up to 8 s. The statuses are
+// checked as natively; the times only against a bound of 10 s, so that a
+// panel that stops answering still fails.
+const bound = (limitMs) => (emulator ? Math.max(limitMs, 10000) : limitMs);
 
 function startPanel(...args) {
   const file = option('panel');
@@ -187,9 +193,9 @@ for (const [name, status, limitMs, run] of cases) {
   clearInterval(sampler);
   peakKb = Math.max(peakKb, rssKb());
   const growth = (peakKb - beforeKb) / 1024;
-  const ok = answer.status === status && answer.ms <= limitMs && growth <= 10;
+  const ok = answer.status === status && answer.ms <= bound(limitMs) && growth <= 10;
   if (!ok) failed += 1;
-  if (report || !ok) print(name, answer.status, status, answer.ms.toFixed(1), limitMs, emulator ? '-' : growth.toFixed(1), ok ? 'ok' : 'FAIL');
+  if (report || !ok) print(name, answer.status, status, answer.ms.toFixed(1), bound(limitMs), emulator ? '-' : growth.toFixed(1), ok ? 'ok' : 'FAIL');
   if (!ok && !report) break;
 }
 if (!emulator && (report || !failed)) {

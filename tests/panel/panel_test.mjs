@@ -89,7 +89,7 @@ try {
   await page.goto(url);
   const text = (selector, tab = page) => tab.$eval(selector, (node) => node.textContent);
   const shows = (selector, expected, timeout = 15000, tab = page) =>
-    tab.waitForFunction((s, e) => document.querySelector(s)?.textContent === e, { timeout }, selector, expected)
+    tab.waitForFunction((s, e) => document.querySelector(s)?.textContent === e, { timeout, polling: 100 }, selector, expected)
       .catch(async () => assert.fail(`${selector} shows "${await text(selector, tab)}", not "${expected}"`));
   // The token leaves the address bar (and the history) once the page has it.
   await page.waitForFunction(() => location.href === `${location.origin}/`, { timeout: 5000 });
