@@ -12,10 +12,10 @@ export ZIG_LOCAL_CACHE_DIR=${ZIG_LOCAL_CACHE_DIR:-$ZIG_GLOBAL_CACHE_DIR}
 export WINEPREFIX=${PTSA_WINEPREFIX:-$PTSA_HOME/wine-x64}
 PTSA_WINE=/usr/lib/wine/wine64
 PTSA_WINESERVER=/usr/lib/wine/wineserver64
-# cpp-httplib's single header for the Windows builds (setup.sh fetches it).
-PTSA_HTTPLIB_VERSION=0.11.4
-PTSA_HTTPLIB_DIR=$PTSA_HOME/cpp-httplib-$PTSA_HTTPLIB_VERSION
+# Boost (Asio, Beast) for the panel, header-only from Debian's package,
+# seen by every build through a folder that holds only a link named boost.
+PTSA_BOOST_DIR=$PTSA_HOME/boost
 # puppeteer-core drives Debian's Chromium in the panel's page tests.
 PTSA_PUPPETEER_VERSION=25
 PTSA_NODE_DIR=$PTSA_HOME/node
-export PTSA_HOME PTSA_ZIG PTSA_HTTPLIB_DIR PTSA_NODE_DIR
+export PTSA_HOME PTSA_ZIG PTSA_BOOST_DIR PTSA_NODE_DIR

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the builds and tests need on Debian 12: the Debian packages,
 # Zig 0.11.0 for the Windows cross builds (with libunwind's symbols kept out
-# of every DLL's export table), the x86_64 Wine prefix, cpp-httplib's single
-# header for the Windows builds of the panel, and puppeteer-core, which drives
-# Debian's Chromium in the panel's page tests. Run as root.
+# of every DLL's export table), the x86_64 Wine prefix, the Boost folder of
+# the panel's builds, and puppeteer-core, which drives Debian's Chromium in
+# the panel's page tests. Run as root.
 # Idempotent: when everything is present it only checks, in about a second.
 set -euo pipefail
 
@@ -22,7 +22,7 @@ packages=(
   cmake ninja-build g++ clang-14 llvm-14 lld-14 libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcli11-dev valgrind python3 wine64 pkgconf
-  libcpp-httplib-dev chromium mono-mcs mono-runtime mono-devel nuget
+  libboost1.81-dev chromium mono-mcs mono-runtime mono-devel nuget
 )
 mapfile -t missing < <(
   for p in "${packages[@]}"; do
@@ -74,35 +74,13 @@ if [[ ! -f $WINEPREFIX/system.reg ]]; then
   "$PTSA_WINESERVER" -w
 fi
 
-# ---- cpp-httplib's single header (Windows builds) --------------------------
-# Debian's libcpp-httplib-dev is a split build: its httplib.h only declares,
-# the code is in a Linux shared library. The Windows builds take the single
-# header of the same version from Debian's source package instead. The
-# deb-src entry is made from the system's own deb entry (same archive).
-if [[ ! -f $PTSA_HTTPLIB_DIR/httplib.h ]]; then
-  debian_version=$(dpkg-query -W -f='${Version}' libcpp-httplib-dev) # 0.11.4+ds-1
-  upstream=${debian_version%-*}                                           # 0.11.4+ds
-  if [[ ${upstream%%+*} != "$PTSA_HTTPLIB_VERSION" ]]; then
-    say "libcpp-httplib-dev is $debian_version, not $PTSA_HTTPLIB_VERSION"
-    exit 1
-  fi
-  say "fetching cpp-httplib $upstream's single header into $PTSA_HTTPLIB_DIR"
-  if ! ls /etc/apt/sources.list.d/ptsa-deb-src.* >/dev/null 2>&1; then
-    if [[ -f /etc/apt/sources.list.d/debian.sources ]]; then
-      sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
-        >/etc/apt/sources.list.d/ptsa-deb-src.sources
-    else
-      sed -n 's/^deb /deb-src /p' /etc/apt/sources.list >/etc/apt/sources.list.d/ptsa-deb-src.list
-    fi
-    apt-get update -qq
-  fi
-  work=$(mktemp -d)
-  chown _apt "$work" 2>/dev/null || true # apt downloads as _apt when it may
-  (cd "$work" && apt-get source -qq --download-only "cpp-httplib=$debian_version" >/dev/null)
-  mkdir -p "$PTSA_HTTPLIB_DIR"
-  tar -xOf "$work"/cpp-httplib_"$upstream".orig.tar.* --wildcards '*/httplib.h' >"$PTSA_HTTPLIB_DIR/httplib.h.new"
-  mv "$PTSA_HTTPLIB_DIR/httplib.h.new" "$PTSA_HTTPLIB_DIR/httplib.h"
-  rm -rf "$work"
+# ---- Boost for the panel ---------------------------------------------------
+# A folder holding only a link to Debian's headers: a Zig build must see
+# boost/ without the rest of the host's /usr/include.
+if [[ $(readlink "$PTSA_BOOST_DIR/boost" 2>/dev/null) != /usr/include/boost ]]; then
+  say "linking $PTSA_BOOST_DIR/boost to /usr/include/boost"
+  mkdir -p "$PTSA_BOOST_DIR"
+  ln -sfn /usr/include/boost "$PTSA_BOOST_DIR/boost"
 fi
 
 # ---- puppeteer-core (the panel's page tests) -------------------------------

@@ -49,9 +49,9 @@ class Program {
 }
 
 // A request as another page might send it, Host and all.
-function request(url, { method = 'GET', host, body } = {}) {
+function request(url, { method = 'GET', host, body, type = 'application/json' } = {}) {
   return new Promise((done, fail) => {
-    const headers = host ? { Host: host } : {};
+    const headers = { ...(host ? { Host: host } : {}), ...(body ? { 'Content-Type': type } : {}) };
     const req = http.request(url, { method, headers }, (res) => {
       let text = '';
       res.on('data', (data) => { text += data; });
@@ -72,8 +72,10 @@ try {
   const base = new URL(url);
   const api = (name) => `${base.origin}/api/${name}?token=${base.searchParams.get('token')}`;
 
-  // Refused before anything is served: no token, a foreign Host.
-  assert.equal((await request(base.origin + '/')).status, 403);
+  // Refused before anything is served: no token, a foreign Host. The page
+  // itself holds nothing and is served without the token.
+  assert.equal((await request(`${base.origin}/events`)).status, 403);
+  assert.equal((await request(`${base.origin}/`)).status, 200);
   assert.equal((await request(url, { host: `localhost:${base.port}` })).status, 421);
   assert.equal((await request(api('tilt'), { method: 'POST', host: 'evil.example', body: '{"value":9}' })).status, 421);
 
@@ -85,10 +87,12 @@ try {
   const page = await browser.newPage();
   await page.setViewport({ width: 1280, height: 900 });
   await page.goto(url);
-  const text = (selector) => page.$eval(selector, (node) => node.textContent);
-  const shows = (selector, expected, timeout = 15000) =>
-    page.waitForFunction((s, e) => document.querySelector(s)?.textContent === e, { timeout }, selector, expected)
-      .catch(async () => assert.fail(`${selector} shows "${await text(selector)}", not "${expected}"`));
+  const text = (selector, tab = page) => tab.$eval(selector, (node) => node.textContent);
+  const shows = (selector, expected, timeout = 15000, tab = page) =>
+    tab.waitForFunction((s, e) => document.querySelector(s)?.textContent === e, { timeout, polling: 100 }, selector, expected)
+      .catch(async () => assert.fail(`${selector} shows "${await text(selector, tab)}", not "${expected}"`));
+  // The token leaves the address bar (and the history) once the page has it.
+  await page.waitForFunction(() => location.href === `${location.origin}/`, { timeout: 5000 });
 
   // No service: the page says so; once it runs, the values appear.
   await shows('#connection', 'the settings service is not available');
@@ -115,7 +119,12 @@ try {
     assert.equal((await request(api('tilt'), { method: 'POST', body })).status, 400, body);
   }
   assert.equal((await request(api('wedge'), { method: 'POST', body: '{"index":10,"function":1}' })).status, 400);
-  assert.equal((await request(api('top-switch'), { method: 'POST', body: '{"function":2,"text":"a"}' })).status, 400);
+  // What the link cannot carry, refused by the face's rule with its message.
+  for (const [setting, body, message] of [
+    ['tilt', '{"value":2147483648}', '2147483648 is above 2147483647, the largest value the library can report back'],
+    ['top-switch', '{"function":8,"text":"a{\\"GetVal\\":\\"b"}', 'the text holds {"GetVal":", which the link would take for a read request'],
+    ['wedge', '{"index":1,"function":23,"text":"a\\u0000b"}', 'the text holds a zero unit at 1, which would end it there'],
+  ]) assert.deepEqual(await request(api(setting), { method: 'POST', body }), { status: 400, text: `${message}\n` }, body);
 
   // The tilt from the page: while the service is held (stopped; under Wine
   // the process is the Windows program itself) the page only waits; the
@@ -145,6 +154,26 @@ try {
   await shows('#wedge-6 .function', 'Run application (23)');
   await shows('#wedge-6 .text', 'Paint');
 
+  // The rule's refusal shows beside the change that was asked for.
+  await page.select('#wedge-function', '8');
+  await page.type('#wedge-text', 'x{"GetVal":"y');
+  await page.click('#wedge-set');
+  await shows('#wedge-change .status', 'the text holds {"GetVal":", which the link would take for a read request');
+
+  // Ten tabs of one browser: the new ones are handed the token by the first
+  // and share its one event stream; a change from the last shows in all.
+  const tabs = [page];
+  for (let i = 1; i < 10; i++) {
+    tabs.push(await browser.newPage());
+    await tabs[i].goto(`${base.origin}/`);
+  }
+  for (const tab of tabs) await shows('#wedge-6 .text', 'Paint', 15000, tab);
+  await tabs[9].type('#tilt-input', '13');
+  await tabs[9].click('#tilt-set');
+  for (const tab of tabs) await shows('#tilt-value', '13', 15000, tab);
+  await shows('#tilt-status', 'confirmed by the service', 15000, tabs[9]);
+  for (const tab of tabs.slice(1)) await tab.close();
+
   // Key capture: started from the page, typed by the service, shown at the finish.
   await page.click('#capture-start');
   await service.waitFor('err', /KeystrokeCapture":"1"/);
@@ -156,7 +185,7 @@ try {
 
   // A page opened late receives the whole current state first.
   await page.reload();
-  for (const [selector, expected] of [['#version-service', '3.1.0'], ['#tilt-value', '12'], ['#wedge-6 .text', 'Paint'],
+  for (const [selector, expected] of [['#version-service', '3.1.0'], ['#tilt-value', '13'], ['#wedge-6 .text', 'Paint'],
     ['#range-b', '-90 to 90'], ['#connection', 'connected']]) await shows(selector, expected);
 
   await browser.close();

@@ -1,10 +1,10 @@
 #include "api.h"
 
-#include <httplib.h>
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <stdexcept>
 #include <string>
 
@@ -20,8 +20,8 @@ struct BadRequest : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-Json Body(const httplib::Request& req) {
-    Json body = Json::parse(req.body, nullptr, false);
+Json Body(const std::string& text) {
+    Json body = Json::parse(text, nullptr, false);
     if (body.is_discarded() || !body.is_object()) throw BadRequest("the body must be a JSON object");
     return body;
 }
@@ -52,22 +52,17 @@ std::int32_t Int32(const Json& body, const char* field) {
     return static_cast<std::int32_t>(Whole(body, field, INT32_MIN, INT32_MAX));
 }
 
-// A function and its text. The library sends a text only with keystrokes
-// and applications, so a text with another code is refused, not dropped.
+// A function and its text. What the text may hold is the C++ face's rule
+// (its setters throw ptsa::InputRejected), as for every face; a text with
+// a code that carries none is dropped there, so that a record the page was
+// handed (an option list's entry) can be set back as it came.
 ptsa::ButtonFunction Function(const Json& body) {
     ptsa::ButtonFunction function = ptsa::ButtonFunction::Code(Int32(body, "function"));
     const auto text = body.find("text");
     if (text == body.end()) return function;
     if (!text->is_string()) throw BadRequest("\"text\" must be a string");
-    if (function.code != std::int32_t(ptsa::Function::Keystrokes) &&
-        function.code != std::int32_t(ptsa::Function::RunApplication)) {
-        if (!text->get_ref<const std::string&>().empty())
-            throw BadRequest("a text goes only with function 8 (keystrokes) or 23 (run an application)");
-        return function;
-    }
     const auto units = ptsa_cli::ToUtf16(text->get<std::string>());
     if (!units) throw BadRequest("\"text\" is not valid UTF-8");
-    if (units->size() > ptsa::kMaxTextUnits) throw BadRequest("\"text\" holds at most 511 UTF-16 units");
     function.text = *units;
     return function;
 }
@@ -96,58 +91,62 @@ const ButtonSetter kButtonSetters[] = {
     {"bottom-switch", [](ptsa::Session& s, const ptsa::ButtonFunction& f) { s.setSwitchPress(ptsa::Switch::Bottom, f); }},
 };
 
-// Registers POST /api/<name>: do reads the body and calls the library, or
-// throws BadRequest before calling it; what it returns is the answer's body.
-void Route(httplib::Server& server, const std::string& name, std::function<Json(const Json&)> work) {
-    server.Post("/api/" + name, [work = std::move(work)](const httplib::Request& req, httplib::Response& res) {
-        try {
-            res.status = 202;
-            res.set_content(work(Body(req)).dump(), "application/json");
-        } catch (const BadRequest& error) {
-            res.status = 400;
-            res.set_content(std::string("bad request: ") + error.what() + "\n", "text/plain; charset=utf-8");
-        }
-    });
-}
+// One route: reads the body and calls the library, or throws BadRequest
+// before calling it; what it returns is the answer's body.
+using Work = std::function<Json(Link&, const Json&)>;
 
 const Json kQueued = {{"queued", true}};
 
-}  // namespace
-
-void AddApi(httplib::Server& server, Link& link) {
+std::map<std::string, Work> Routes() {
+    std::map<std::string, Work> routes;
     for (const NumberSetter& setter : kNumberSetters) {
-        Route(server, setter.name, [&link, setter](const Json& body) {
+        routes[setter.name] = [setter](Link& link, const Json& body) {
             setter.set(link.session(), static_cast<unsigned>(Whole(body, "value", 0, UINT32_MAX)));
             return kQueued;
-        });
+        };
     }
     for (const ButtonSetter& setter : kButtonSetters) {
-        Route(server, setter.name, [&link, setter](const Json& body) {
+        routes[setter.name] = [setter](Link& link, const Json& body) {
             setter.set(link.session(), Function(body));
             return kQueued;
-        });
+        };
     }
-    Route(server, "wedge", [&link](const Json& body) {
+    routes["wedge"] = [](Link& link, const Json& body) {
         const auto index = static_cast<int>(Whole(body, "index", 0, ptsa::kWedgeCount - 1));
         link.session().setWedge(static_cast<ptsa::Wedge>(index), Function(body));
         return kQueued;
-    });
-    Route(server, "zoom", [&link](const Json& body) {
+    };
+    routes["zoom"] = [](Link& link, const Json& body) {
         const ptsa::ZoomMap zoom{Int32(body, "a"), Int32(body, "b"), Int32(body, "c"), Int32(body, "d")};
         link.session().setZoom(zoom);
         return kQueued;
-    });
-    Route(server, "zoom-reset", [&link](const Json&) {
+    };
+    routes["zoom-reset"] = [](Link& link, const Json&) {
         link.session().resetZoom();
         return kQueued;
-    });
-    Route(server, "capture-start", [&link](const Json&) {
+    };
+    routes["capture-start"] = [](Link& link, const Json&) {
         link.StartCapture();
         return kQueued;
-    });
-    Route(server, "capture-finish", [&link](const Json&) {
-        return Json{{"keys", ptsa_cli::ToUtf8(link.FinishCapture())}};
-    });
+    };
+    routes["capture-finish"] = [](Link& link, const Json&) { return Json{{"keys", ptsa_cli::ToUtf8(link.FinishCapture())}}; };
+    return routes;
+}
+
+}  // namespace
+
+Reply CallApi(Link& link, const std::string& name, const std::string& body) {
+    static const std::map<std::string, Work> routes = Routes();
+    const auto route = routes.find(name);
+    if (route == routes.end()) return Text(404, "no such setting: " + name);
+    try {
+        return Reply{202, "application/json", route->second(link, Body(body)).dump(), {}};
+    } catch (const BadRequest& error) {
+        return Text(400, std::string("bad request: ") + error.what());
+    } catch (const ptsa::InputRejected& error) {
+        // The rule's own message, which names the case.
+        return Text(400, error.what());
+    }
 }
 
 }  // namespace ptsa_panel

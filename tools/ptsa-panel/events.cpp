@@ -72,6 +72,7 @@ ptsa::Handlers Handlers(Hub& hub) {
         for (const ptsa::ButtonFunction& entry : entries) value["entries"].push_back(Function(entry));
         Publish(hub, "options:" + name, "options", value);
     };
+    handlers.availability = [&hub](bool available) { PublishConnection(hub, available); };
     handlers.error = [](std::exception_ptr error) {
         try {
             std::rethrow_exception(error);
@@ -91,8 +92,9 @@ void PublishRegistration(Hub& hub, const ptsa::Registration& r) {
              {"rangeB", {r.rangeB.first, r.rangeB.second}}});
 }
 
-void PublishConnection(Hub& hub, ptsa::Connection connection) {
-    Publish(hub, "connection", "connection", {{"connected", connection == ptsa::Connection::Connected}});
+void PublishConnection(Hub& hub, bool available) {
+    Publish(hub, "connection", "connection", {{"connected", available}});
+    std::cerr << "ptsa-panel: " << (available ? "connected" : "the settings service is not available") << std::endl;
 }
 
 void PublishCapture(Hub& hub, bool recording, const ptsa::Text& keys) {

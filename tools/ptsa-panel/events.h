@@ -13,7 +13,8 @@ namespace ptsa_panel {
 ptsa::Handlers Handlers(Hub& hub);
 
 void PublishRegistration(Hub& hub, const ptsa::Registration& registration);
-void PublishConnection(Hub& hub, ptsa::Connection connection);
+// Also says so on the standard error.
+void PublishConnection(Hub& hub, bool available);
 // recording: the capture started; else it finished with keys.
 void PublishCapture(Hub& hub, bool recording, const ptsa::Text& keys);
 

@@ -1,23 +1,9 @@
 #include "guard.h"
 
-#include <httplib.h>
-
 #include <random>
 
 namespace ptsa_panel {
 namespace {
-
-// 128 random bits as hex.
-std::string RandomToken() {
-    std::random_device random;
-    std::string token;
-    const char* const digits = "0123456789abcdef";
-    for (int i = 0; i < 8; ++i) {
-        const unsigned bits = random() & 0xFFFF;
-        for (int shift = 12; shift >= 0; shift -= 4) token += digits[(bits >> shift) & 0xF];
-    }
-    return token;
-}
 
 // Compares in a time that does not depend on where the texts differ.
 bool SameText(const std::string& a, const std::string& b) {
@@ -27,27 +13,45 @@ bool SameText(const std::string& a, const std::string& b) {
     return difference == 0;
 }
 
-void Refuse(httplib::Response& res, int status, const std::string& why) {
-    res.status = status;
-    res.set_content(why + "\n", "text/plain; charset=utf-8");
+// application/json, with or without parameters (charset).
+bool IsJson(const std::string& type) {
+    const std::string json = "application/json";
+    return type.compare(0, json.size(), json) == 0 && (type.size() == json.size() || type[json.size()] == ';' ||
+                                                       type[json.size()] == ' ');
 }
 
 }  // namespace
 
-Guard::Guard(int port) : m_token(RandomToken()), m_host("127.0.0.1:" + std::to_string(port)) {}
+std::string RandomHex(int bits) {
+    std::random_device random;
+    std::string hex;
+    const char* const digits = "0123456789abcdef";
+    for (int i = 0; i < bits / 16; ++i) {
+        const unsigned word = random() & 0xFFFF;
+        for (int shift = 12; shift >= 0; shift -= 4) hex += digits[(word >> shift) & 0xF];
+    }
+    return hex;
+}
 
-bool Guard::Admit(const httplib::Request& req, httplib::Response& res) const {
+Guard::Guard(int port)
+    : m_token(RandomHex(128)), m_host("127.0.0.1:" + std::to_string(port)), m_origin("http://" + m_host) {}
+
+std::optional<Reply> Guard::Check(const Request& request) const {
     // 421: the request names another server than this one (a foreign page
     // reaching 127.0.0.1 under a name of its own).
-    if (req.get_header_value("Host") != m_host) {
-        Refuse(res, 421, "refused: the Host must be " + m_host);
-        return false;
-    }
-    if (!SameText(req.get_param_value("token"), m_token)) {
-        Refuse(res, 403, "refused: the token of the panel's URL is missing or wrong");
-        return false;
-    }
-    return true;
+    if (request.host != m_host) return Text(421, "refused: the Host must be " + m_host);
+    // A browser names the page that sent a request; curl and scripts name
+    // none and show the token instead.
+    if (request.origin && *request.origin != m_origin)
+        return Text(403, "refused: a request from another site (Origin " + *request.origin + ")");
+    if (request.method == "GET" && request.path == "/") return std::nullopt;
+    if (!SameText(request.token, m_token)) return Text(403, "refused: the token of the panel's URL is missing or wrong");
+    // A form or a text/plain fetch of another site's page reaches no
+    // setter, even with a leaked token: a browser sends JSON across sites
+    // only after asking (a preflight), which the panel never allows.
+    if (request.method == "POST" && !IsJson(request.contentType))
+        return Text(415, "refused: a change must be sent as application/json");
+    return std::nullopt;
 }
 
 }  // namespace ptsa_panel

@@ -1,47 +1,56 @@
-// The hub between the panel's own thread, which publishes what the library
-// reports, and the pages, each reading an event stream (Server-Sent Events).
+// The hub between what the library reports and the pages' event streams
+// (Server-Sent Events). It keeps the current event of every value, and
+// nothing per page but how far that page has read: a page is sent every
+// value that changed since, once, in the order of the changes. A page that
+// reads slowly therefore gets the latest values, not a backlog, and the
+// hub's size does not depend on the pages at all.
+//
+// Everything runs on the panel's one I/O thread: no lock.
 #pragma once
 
-#include <chrono>
-#include <condition_variable>
+#include <cstdint>
 #include <deque>
+#include <functional>
 #include <list>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
 namespace ptsa_panel {
 
 class Hub {
 public:
-    // One open page. Its queue starts with the whole current state.
+    // One open event stream. The hub calls wake when events are waiting
+    // for it; the stream then takes them with Take.
     struct Page {
-        std::deque<std::string> pending;
-        bool dropped = false;  // fell too far behind: its stream ends
+        std::function<void()> wake;
+        std::uint64_t read = 0;  // the last change this page was sent
     };
-    enum class Next { Events, Idle, Closed };
 
-    // Sends an event of one kind to every open page, and keeps it as the
-    // current value of key for pages opened later.
+    // Keeps an event of one kind as the current value of key and wakes
+    // every page. Pen records are keyed by serial: the hub keeps the
+    // current pen and the kRecentPens serials before it.
     void Publish(const std::string& key, const std::string& kind, const std::string& json);
 
-    std::shared_ptr<Page> Open();
+    std::shared_ptr<Page> Open(std::function<void()> wake);
     void Leave(const std::shared_ptr<Page>& page);
+    std::size_t open() const { return m_pages.size(); }
 
-    // Waits up to wait for events of page and moves them, as one piece of
-    // the event stream, into text.
-    Next Take(Page& page, std::string& text, std::chrono::milliseconds wait);
+    // The events page has not been sent yet, as one piece of the stream
+    // (empty when there are none); marks them sent.
+    std::string Take(Page& page) const;
 
-    // Ends every stream; Take answers Closed from now on.
-    void Close();
+    static constexpr std::size_t kRecentPens = 32;
 
 private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::map<std::string, std::string> m_current;  // key -> its last event
+    struct Entry {
+        std::string event;
+        std::uint64_t change;
+    };
+    std::map<std::string, Entry> m_current;  // key -> its last event
+    std::deque<std::string> m_pens;          // pen keys, the current one first
+    std::uint64_t m_changes = 0;
     std::list<std::shared_ptr<Page>> m_pages;
-    bool m_closed = false;
 };
 
 }  // namespace ptsa_panel

@@ -1,14 +1,15 @@
-// The panel's link to the library: one ptsa::Session whose handlers run on
-// the panel's own thread, which also asks the library every two seconds
-// whether the service is there. Every call into the library goes through
-// the session's one lock, so the shutdown at the end overlaps no call.
+// The panel's link to the library: one ptsa::Session whose handlers run
+// where the owner drains them (the panel's I/O thread). The session, once
+// connected, asks by itself whether the service is there and connects again
+// when it is back; the pages see each change. Every call into the library
+// goes through the session's one lock, so the shutdown at the end overlaps
+// no call.
 #pragma once
 
 #include <PTabletSettings.hpp>
 
-#include <atomic>
+#include <functional>
 #include <memory>
-#include <thread>
 
 #include "hub.h"
 
@@ -16,30 +17,25 @@ namespace ptsa_panel {
 
 class Link {
 public:
-    // Registers with the library, connects and starts the panel's thread.
-    explicit Link(Hub& hub);
-    // Ends the thread, then shuts the library down. The HTTP server must be
-    // stopped first: its threads call the session.
+    // Registers with the library and connects. wake is called, on any
+    // thread, when handlers wait to be run by Drain.
+    Link(Hub& hub, int logLevel, std::function<void()> wake);
+    // Shuts the library down; call it where no request is being served.
     ~Link();
     Link(const Link&) = delete;
     Link& operator=(const Link&) = delete;
 
     ptsa::Session& session() { return *m_session; }
+    // Runs the handlers that wait (each publishes to the hub).
+    void Drain() { m_queue.poll(); }
     // The keystrokes captured since startKeyCapture, also shown to every page.
     void StartCapture();
     ptsa::Text FinishCapture();
 
 private:
-    void Run();
-    void Poll();
-
     Hub& m_hub;
     ptsa::Queue m_queue;
     std::unique_ptr<ptsa::Session> m_session;
-    ptsa::Connection m_connection = ptsa::Connection::ServiceNotAvailable;
-    bool m_polled = false;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;  // last: it starts when the rest is built
 };
 
 }  // namespace ptsa_panel

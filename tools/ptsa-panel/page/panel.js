@@ -3,7 +3,6 @@
 // comes back through the stream; until then its status says it was sent.
 'use strict';
 
-const token = new URLSearchParams(location.search).get('token') || '';
 const $ = (id) => document.getElementById(id);
 
 // The function codes with a name; every other code shows as its number.
@@ -225,6 +224,7 @@ const on = {
     show($('range-b'), `${rangeB[0]} to ${rangeB[1]}`);
     show($('wedge-count'), wedgeCount);
   },
+  // The current pen first, and the 32 before it, as the panel keeps them.
   pen({ serial, penId, btId, battery }) {
     let row = [...$('pens').rows].find((r) => r.dataset.serial === serial);
     if (!row) {
@@ -232,8 +232,9 @@ const on = {
       row = el('tr', {}, el('td'), el('td'), el('td'),
         el('td', {}, el('meter', { min: '0', max: '100', low: '20', high: '50', optimum: '100' }), ' ', el('span')));
       row.dataset.serial = serial;
-      $('pens').append(row);
     }
+    if ($('pens').firstElementChild !== row) $('pens').prepend(row);
+    while ($('pens').rows.length > 33) $('pens').lastElementChild.remove();
     [serial, penId, btId].forEach((text, i) => show(row.cells[i], text));
     row.querySelector('meter').value = battery;
     show(row.querySelector('span'), battery);
@@ -278,15 +279,55 @@ const on = {
   },
 };
 
+function unreachable() {
+  show($('connection'), 'the panel is not reachable');
+  $('connection').className = 'badge error';
+}
+
+// The events: one stream per browser, held by a shared worker of this
+// origin for all its tabs (where a browser has none, the tab's own).
+function listen() {
+  const query = `?token=${encodeURIComponent(token)}`;
+  const handle = ({ kind, value }) => (kind === 'unreachable' ? unreachable() : on[kind]?.(value));
+  if (window.SharedWorker) {
+    const worker = new SharedWorker(`/worker.js${query}`, { name: 'ptsa-panel' });
+    worker.port.addEventListener('message', ({ data }) => handle(data));
+    worker.port.start();
+    addEventListener('pagehide', () => worker.port.postMessage('bye'));
+    return;
+  }
+  const stream = new EventSource(`/events${query}`);
+  for (const kind of Object.keys(on)) stream.addEventListener(kind, (event) => handle({ kind, value: JSON.parse(event.data) }));
+  stream.addEventListener('error', () => handle({ kind: 'unreachable' }));
+}
+
+// The token: from the printed URL once, then out of the address bar (and
+// the history) and kept in this tab's session storage; a new tab of this
+// origin asks the others for it over a broadcast channel. (A cookie would
+// reach every port of 127.0.0.1, so every other local server too.)
+let token = null;
+const channel = new BroadcastChannel('ptsa-panel');
+function start(found) {
+  if (token) return;
+  token = found;
+  sessionStorage.setItem('ptsa-panel-token', token);
+  listen();
+}
+channel.addEventListener('message', ({ data }) => {
+  if (data === 'token?' && token) channel.postMessage({ token });
+  else if (typeof data?.token === 'string') start(data.token);
+});
+
 buildNumbers();
 buildButtons();
 buildRadial();
 buildRest();
-const stream = new EventSource(`/events?token=${encodeURIComponent(token)}`);
-for (const [kind, handle] of Object.entries(on)) {
-  stream.addEventListener(kind, (event) => handle(JSON.parse(event.data)));
+const given = new URLSearchParams(location.search).get('token');
+if (given) history.replaceState(null, '', '/');
+const kept = given || sessionStorage.getItem('ptsa-panel-token');
+if (kept) {
+  start(kept);
+} else {
+  show($('connection'), 'waiting for the token: open the URL the panel printed');
+  channel.postMessage('token?');
 }
-stream.addEventListener('error', () => {
-  show($('connection'), 'the panel is not reachable');
-  $('connection').className = 'badge error';
-});
