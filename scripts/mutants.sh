@@ -277,6 +277,10 @@ cat >"$work/faults.txt" <<'FAULTS'
 -             if (m_available == false) throw new InvalidOperationException("the settings service is not available; nothing was sent");
 +             if (m_available == false) return;
 # a .NET setter while the service is away is lost without a word
+@ bindings/dotnet/EventPump.cs
+-                 new Thread(Run) { IsBackground = true, Name = "PTabletSettings events" }.Start();
++                 new Thread(Run) { IsBackground = false, Name = "PTabletSettings events" }.Start();
+# a .NET program that never disposes does not end
 FAULTS
 
 # Applies fault N (1-based) or restores the tree; lists the faults.
