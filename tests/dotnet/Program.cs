@@ -1,9 +1,7 @@
-// The test assembly as a program of its own, for what a test must watch
-// from outside a process:
-//   construct              a TabletSettings, made and disposed; exit 3 with
-//                          "Type: message" on standard error when that throws
-//   exit-without-dispose   open, set a value and end without Dispose
-using System;
+// The test assembly as a program of its own, for what a test watches from
+// outside a process: "construct" makes and disposes a TabletSettings (exit 3
+// and "Type: message" on standard error when that throws);
+// "exit-without-dispose" opens, sets a value and ends without Dispose.
 using PTabletSettings;
 
 static class Program
@@ -12,19 +10,11 @@ static class Program
     {
         try
         {
-            switch (args[0])
-            {
-                case "construct":
-                    new TabletSettings().Dispose();
-                    return 0;
-                case "exit-without-dispose":
-                    var tablet = new TabletSettings();
-                    if (tablet.Open() != ConnectResult.Connected) return 2;
-                    tablet.SetTiltSensitivity(5);
-                    return 0;
-                default:
-                    return 64;
-            }
+            var tablet = new TabletSettings();
+            if (args[0] == "construct") tablet.Dispose();
+            else if (tablet.Open() == ConnectResult.Connected) tablet.SetTiltSensitivity(5);
+            else return 2;
+            return 0;
         }
         catch (Exception e)
         {

@@ -1,12 +1,6 @@
-// What the tests share: a reference service process, a recorder of every
-// event of a TabletSettings, a context that stands in for a UI thread.
-using System;
+// What the tests share: a reference service, a recorder of every event, a UI thread's stand-in.
 using System.Collections.Concurrent;
-using System.Collections.Generic;
 using System.Diagnostics;
-using System.IO;
-using System.Linq;
-using System.Threading;
 using PTabletSettings;
 using Xunit;
 
@@ -16,9 +10,8 @@ using Xunit;
 static class Env
 {
     // Set by CMake (tests/dotnet/CMakeLists.txt).
-    public static string Service => Environment.GetEnvironmentVariable("PTSA_SERVICE")!;
-    public static string Cli => Environment.GetEnvironmentVariable("PTSA_CLI")!;
-    public static string Work => Directory.CreateDirectory(Environment.GetEnvironmentVariable("PTSA_WORK") ?? Path.GetTempPath()).FullName;
+    public static readonly string Service = Environment.GetEnvironmentVariable("PTSA_SERVICE")!,
+        Cli = Environment.GetEnvironmentVariable("PTSA_CLI")!, Work = Environment.GetEnvironmentVariable("PTSA_WORK")!;
 
     public static string Key(string key, string value) => $"\"ComponentsDriver\\\\{key}\": \"{value}\"";
     public const string Tilt = @"PenHandler\\PenTransducer\\TiltSensitivity";
@@ -40,7 +33,6 @@ sealed class Service : IDisposable
 {
     readonly Process m_process;
     readonly BlockingCollection<string> m_errors = new BlockingCollection<string>();
-    bool m_ended;
 
     public Service(string values, string options = "")
     {
@@ -65,11 +57,9 @@ sealed class Service : IDisposable
     // Twice is once: a test may end the service before its using does.
     public void Dispose()
     {
-        if (m_ended) return;
-        m_ended = true;
+        if (m_process.HasExited) return;
         Control("quit");
         if (!m_process.WaitForExit(10000)) m_process.Kill();
-        m_process.Dispose();
     }
 }
 
@@ -94,11 +84,7 @@ sealed class Recorder
     public void Add(string name, EventArgs args)
     {
         object value = args.GetType().GetProperty("Value")?.GetValue(args) ?? args;
-        lock (m_events)
-        {
-            m_events.Add(new Event(name, value, Environment.CurrentManagedThreadId));
-            Monitor.PulseAll(m_events);
-        }
+        lock (m_events) m_events.Add(new Event(name, value, Environment.CurrentManagedThreadId));
     }
 
     public Event[] Events { get { lock (m_events) return m_events.ToArray(); } }
@@ -106,19 +92,12 @@ sealed class Recorder
     // The first event of that name whose value matches, waiting up to seconds for it.
     public T Wait<T>(string name, Func<T, bool> match, int seconds = 10)
     {
-        var end = DateTime.UtcNow.AddSeconds(seconds);
-        lock (m_events)
-        {
-            for (;;)
-            {
-                var found = m_events.FirstOrDefault(e => e.Name == name && e.Value is T value && match(value));
-                if (found != null) return (T)found.Value;
-                var left = end - DateTime.UtcNow;
-                Assert.True(left > TimeSpan.Zero, $"{name} did not arrive with the expected value; it arrived as " +
-                    string.Join(", ", m_events.Where(e => e.Name == name).Select(e => e.Value)));
-                Monitor.Wait(m_events, left);
-            }
-        }
+        object? found = null;
+        SpinWait.SpinUntil(() => (found = Events.FirstOrDefault(e => e.Name == name && e.Value is T value && match(value))?.Value) != null,
+                           seconds * 1000);
+        Assert.True(found != null, $"{name} did not arrive with the expected value; it arrived as " +
+            string.Join(", ", Events.Where(e => e.Name == name).Select(e => e.Value)));
+        return (T)found!;
     }
 }
 
@@ -148,12 +127,10 @@ sealed class RecordingContext : SynchronizationContext, IDisposable
         m_thread.Join();
     }
 
-    // A TabletSettings made on this context.
+    // A TabletSettings made on this context (a test thread has none of its own).
     public TabletSettings Create()
     {
-        var previous = Current;
         SetSynchronizationContext(this);
-        try { return new TabletSettings(); }
-        finally { SetSynchronizationContext(previous); }
+        try { return new TabletSettings(); } finally { SetSynchronizationContext(null); }
     }
 }

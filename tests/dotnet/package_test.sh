@@ -1,13 +1,10 @@
 #!/usr/bin/env bash
-# The NuGet package as a user meets it:
+# The NuGet package as a user meets it: its files, metadata, symbols and native
+# machine types; then examples/dotnet_host as a fresh project from a folder feed
+# (a package cache of its own), run against the reference service, without its
+# native library, and with a Windows DLL in its place. Run in a POSIX session
+# of its own (setsid): the service's pipes are the session's.
 #   package_test.sh PTabletSettings.X.Y.Z.nupkg SERVICE     prints "N passed, N failed"
-# its files and metadata, each native library built for its runtime folder's
-# machine, its symbols; then examples/dotnet_host as a fresh project that takes
-# the package from a folder feed (a cache of its own: a package packed again
-# under the same version is not taken from an older cache), built and run
-# against the reference service, then without its native library and with a
-# Windows DLL in its place. Run it in a POSIX session of its own (setsid):
-# the service's pipes are the session's.
 set -uo pipefail
 package=$(realpath "$1") service=$2 version=$(basename "$1" .nupkg) && version=${version#PTabletSettings.}
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -15,8 +12,7 @@ passed=0 failed=0
 check() { if "${@:2}"; then echo "ok   $1" && passed=$((passed + 1)); else echo "FAIL $1" && failed=$((failed + 1)); fi; }
 work=$(mktemp -d) && trap 'kill "${server:-}" 2>/dev/null; rm -rf "$work"' EXIT
 export DOTNET_CLI_TELEMETRY_OPTOUT=1 DOTNET_NOLOGO=1 DOTNET_SKIP_FIRST_TIME_EXPERIENCE=1
-unzip -q "$package" -d "$work/nupkg" || exit 1
-unzip -q "${package%.nupkg}.snupkg" -d "$work/snupkg" || exit 1
+unzip -q "$package" -d "$work/nupkg" && unzip -q "${package%.nupkg}.snupkg" -d "$work/snupkg" || exit 1
 u16() { od -An -tu2 -j "$2" -N2 "$1" | tr -d ' '; }
 u32() { od -An -tu4 -j "$2" -N4 "$1" | tr -d ' '; }
 # PE: "MZ", and "PE\0\0" at the offset held at 0x3c, the machine after it.
@@ -34,10 +30,9 @@ expected=(PTabletSettings.nuspec README.md build/net462/PTabletSettings.targets 
 check "the package holds exactly its ${#expected[@]} files" diff <(printf '%s\n' "${expected[@]}" | sort) <(files "$work/nupkg")
 check "the symbols package holds both assemblies' symbols" diff <(printf '%s\n' PTabletSettings.nuspec \
   lib/net8.0/PTabletSettings.pdb lib/netstandard2.0/PTabletSettings.pdb) <(files "$work/snupkg")
-nuspec=$(cat "$work/nupkg/PTabletSettings.nuspec")
 for element in '<license type="expression">MIT</license>' '<readme>README.md</readme>' '<repository type="git"' \
   "<version>$version</version>" '<group targetFramework=".NETStandard2.0"' '<group targetFramework="net8.0"'; do
-  check "nuspec: $element" grep -qF "$element" <<<"$nuspec"
+  check "nuspec: $element" grep -qF "$element" "$work/nupkg/PTabletSettings.nuspec"
 done
 for target in net8.0 netstandard2.0; do
   check "lib/$target: the assembly carries version $version" grep -q "^$version" <(strings -el "$work/nupkg/lib/$target/PTabletSettings.dll")
