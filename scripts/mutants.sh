@@ -281,6 +281,10 @@ cat >"$work/faults.txt" <<'FAULTS'
 -                 new Thread(Run) { IsBackground = true, Name = "PTabletSettings events" }.Start();
 +                 new Thread(Run) { IsBackground = false, Name = "PTabletSettings events" }.Start();
 # a .NET program that never disposes does not end
+@ bindings/dotnet/TabletSettings.Events.cs
+-             m_pump.Post(((long)slot << 32) | (uint)index, () => Raise(slot, value));
++             m_pump.Post(DateTime.UtcNow.Ticks, () => Raise(slot, value));
+# .NET events are not coalesced
 FAULTS
 
 # Applies fault N (1-based) or restores the tree; lists the faults.

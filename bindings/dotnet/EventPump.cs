@@ -51,7 +51,14 @@ namespace PTabletSettings
         internal void Rethrow(Exception exception)
         {
             var thrown = ExceptionDispatchInfo.Capture(exception);
-            m_context.Post(state => ((ExceptionDispatchInfo)state!).Throw(), thrown);
+            try
+            {
+                m_context.Post(state => ((ExceptionDispatchInfo)state!).Throw(), thrown);
+            }
+            catch (Exception)
+            {
+                // The context is gone (the pump's own thread after Dispose): nobody is left to tell.
+            }
         }
 
         private void PostDrain()
