@@ -2,7 +2,8 @@
 # The NuGet package as a user meets it: its files, metadata, symbols and native
 # machine types; then examples/dotnet_host as a fresh project from a folder feed
 # (a package cache of its own), run against the reference service, without its
-# native library, and with a Windows DLL in its place. Run in a POSIX session
+# native library, and with a Windows DLL in its place; a net48 project's copies
+# of the native DLLs for each platform target. Run in a POSIX session
 # of its own (setsid): the service's pipes are the session's.
 #   package_test.sh PTabletSettings.X.Y.Z.nupkg SERVICE     prints "N passed, N failed"
 set -uo pipefail
@@ -66,5 +67,18 @@ check "without its native library: a clear error naming the file" \
   grep -q 'cannot load its native library libPTabletSettingsAPI.so' <(run 21 2>&1)
 cp "$work/nupkg/$x64" "$app/out/$linux"
 check "with a Windows DLL in its place: the same error" grep -q 'cannot load its native library libPTabletSettingsAPI.so' <(run 21 2>&1)
+
+# A .NET Framework 4.8 project (built here, not run: no .NET Framework): the
+# DLLs the package's .targets copies for each platform target, or its error.
+fx=$work/fx48 && mkdir -p "$fx" && cp "$app/nuget.config" "$fx/"
+sed -e 's|<TargetFramework>net8.0|<TargetFramework>net48|' -e '/<Nullable>/d' "$app/dotnet_host.csproj" >"$fx/fx48.csproj"
+echo 'static class P { static void Main() { new PTabletSettings.TabletSettings().Dispose(); } }' >"$fx/P.cs"
+fx48() { dotnet build "$fx/fx48.csproj" -nologo -v:q -o "$fx/$1" -p:PlatformTarget="$1" >"$fx/$1.log" 2>&1; }
+natives() { (cd "$fx/$1" && for dll in $(find . -name PTabletSettingsAPI.dll | sort); do echo "${dll#./} $(pe "$dll")"; done | xargs); }
+fx48 AnyCPU; check "net48 AnyCPU: both DLLs, in x64 and arm64" test "$(natives AnyCPU)" = \
+  "arm64/PTabletSettingsAPI.dll 0xAA64 x64/PTabletSettingsAPI.dll 0x8664"
+fx48 x64; check "net48 x64: the x64 DLL beside the program" test "$(natives x64)" = "PTabletSettingsAPI.dll 0x8664"
+fx48 ARM64; check "net48 ARM64: the ARM64 DLL beside the program" test "$(natives ARM64)" = "PTabletSettingsAPI.dll 0xAA64"
+fx48 x86; check "net48 x86: a build error" grep -q 'error : PTabletSettings: a x86 process cannot use the package' "$fx/x86.log"
 echo "$passed passed, $failed failed"
 ((failed == 0))
