@@ -294,17 +294,37 @@ cat >"$work/faults.txt" <<'FAULTS'
 +         if (false) {
 # event streams without a cap
 @ bindings/dotnet/EventPump.cs
--                 m_context.Post(pump => ((ContextPump)pump).Drain(), this);
-+                 ThreadPool.QueueUserWorkItem(pump => ((ContextPump)pump).Drain(), m_context != null ? this : null);
+-                 m_context.Post(pump => ((EventPump)pump!).Drain(), this);
++                 ThreadPool.QueueUserWorkItem(pump => ((EventPump)pump!).Drain(), this);
 # .NET events not raised on the captured context
 @ bindings/dotnet/TabletSettings.cs
--                 if (m_disposed) throw new ObjectDisposedException(nameof(TabletSettings));
-+                 if (m_disposed) return default(T);
+-             if (m_disposed) throw new ObjectDisposedException(nameof(TabletSettings));
++             if (m_disposed) return;
 # a .NET call after Dispose reaches the library
 @ bindings/dotnet/Native/Copy.cs
--                 functions[i] = Function(Marshal.PtrToStructure<PevraNUV_ButtonFunction>(first + i * FunctionBytes));
-+                 functions[i] = Function(Marshal.PtrToStructure<PevraNUV_ButtonFunction>(first + i * (FunctionBytes - 4)));
-# .NET reads a list of records with the wrong stride
+-             for (int i = 0; i < count; ++i) functions[i] = Function(first + i);
++             for (int i = 0; i < count; ++i) functions[i] = Function(first);
+# .NET reads every record of a list as the first
+@ bindings/dotnet/InputRules.cs
+-             if (value > int.MaxValue)
++             if (value == uint.MaxValue)
+# .NET sends a number the library cannot report back
+@ bindings/dotnet/Native/SessionMark.cs
+-         private static string Name => "PTabletSettingsAPI.Session." + Environment.ProcessId;
++         private static string Name => "PTabletSettings.Session." + Environment.ProcessId;
+# the .NET session is not the C++ face's mark
+@ bindings/dotnet/TabletSettings.Setters.cs
+-             if (m_available == false) throw new InvalidOperationException("the settings service is not available; nothing was sent");
++             if (m_available == false) return;
+# a .NET setter while the service is away is lost without a word
+@ bindings/dotnet/EventPump.cs
+-                 new Thread(Run) { IsBackground = true, Name = "PTabletSettings events" }.Start();
++                 new Thread(Run) { IsBackground = false, Name = "PTabletSettings events" }.Start();
+# a .NET program that never disposes does not end
+@ bindings/dotnet/TabletSettings.Events.cs
+-             m_pump.Post(((long)slot << 32) | (uint)index, () => Raise(slot, value));
++             m_pump.Post(DateTime.UtcNow.Ticks, () => Raise(slot, value));
+# .NET events are not coalesced
 FAULTS
 
 # Applies fault N (1-based) or restores the tree; lists the faults.

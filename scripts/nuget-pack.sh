@@ -1,63 +1,41 @@
 #!/usr/bin/env bash
-# Packs the .NET binding's NuGet package, PTabletSettings.<version>.nupkg,
-# from given files, with Debian's nuget client (it runs on Mono):
+# Packs the .NET binding's NuGet package with the .NET SDK (dotnet pack):
 #
-#   scripts/nuget-pack.sh VERSION ASSEMBLY-DIR LINUX-X64-SO WIN-X64-DLL WIN-ARM64-DLL OUT-DIR
+#   scripts/nuget-pack.sh LINUX-X64-SO WIN-X64-DLL WIN-ARM64-DLL OUT-DIR
 #
-# ASSEMBLY-DIR holds PTabletSettings.dll and PTabletSettings.xml (a native
-# build's bindings/dotnet). Called by scripts/package.sh with its Release
-# builds and by scripts/test.sh with the test suites' builds. Prints the
-# package's path.
+# makes OUT-DIR/PTabletSettings.<version>.nupkg and its .snupkg (symbols)
+# and prints the package's path. The version is the project's (top
+# CMakeLists.txt), read by the .csproj. Called by scripts/package.sh with its
+# Release builds and by scripts/test.sh with the test suites' builds.
 #
-#   lib/netstandard2.0/                      PTabletSettings.dll, .xml
-#   runtimes/{win-x64,win-arm64}/native/     PTabletSettingsAPI.dll
-#   runtimes/linux-x64/native/               libPTabletSettingsAPI.so
-#   build/net481/PTabletSettings.targets     copies the DLL for .NET Framework
-#   README.md, LICENSE
+#   lib/netstandard2.0/, lib/net8.0/             PTabletSettings.dll, .xml
+#   runtimes/{win-x64,win-arm64}/native/          PTabletSettingsAPI.dll
+#   runtimes/linux-x64/native/                    libPTabletSettingsAPI.so
+#   build/net462/, buildTransitive/net462/        PTabletSettings.targets (.NET Framework)
+#   README.md                                     the package's readme; licence: MIT (expression)
 set -euo pipefail
-(($# == 6)) || { sed -n '2,9p' "$0" >&2; exit 2; }
-version=$1 assembly=$2 linux_x64=$3 win_x64=$4 win_arm64=$5 out=$6
+(($# == 4)) || { sed -n '2,14p' "$0" >&2; exit 2; }
+out=$4
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+command -v dotnet >/dev/null || { echo "nuget-pack.sh: the .NET SDK (dotnet) is missing" >&2; exit 1; }
+export DOTNET_CLI_TELEMETRY_OPTOUT=1 DOTNET_NOLOGO=1 DOTNET_SKIP_FIRST_TIME_EXPERIENCE=1
 
-stage=$(mktemp -d)
-trap 'rm -rf "$stage"' EXIT
-mkdir -p "$stage/lib/netstandard2.0" "$stage/build/net481" "$stage"/runtimes/{linux-x64,win-x64,win-arm64}/native
-cp "$assembly/PTabletSettings.dll" "$assembly/PTabletSettings.xml" "$stage/lib/netstandard2.0/"
-# -L: a build's .so is a link to the versioned file; DllImport looks for this name.
-cp -L "$linux_x64" "$stage/runtimes/linux-x64/native/libPTabletSettingsAPI.so"
-cp "$win_x64" "$stage/runtimes/win-x64/native/PTabletSettingsAPI.dll"
-cp "$win_arm64" "$stage/runtimes/win-arm64/native/PTabletSettingsAPI.dll"
-cp "$root/bindings/dotnet/PTabletSettings.targets" "$stage/build/net481/"
-cp "$root/README.md" "$root/LICENSE" "$stage/"
-
-# This nuget (2.8) predates the license and readme elements: both files sit
-# at the package's root, and the description names the licence.
-cat >"$stage/PTabletSettings.nuspec" <<NUSPEC
-<?xml version="1.0" encoding="utf-8"?>
-<package>
-  <metadata>
-    <id>PTabletSettings</id>
-    <version>$version</version>
-    <title>PTabletSettings</title>
-    <authors>PTabletSettingsAPI developers</authors>
-    <requireLicenseAcceptance>false</requireLicenseAcceptance>
-    <description>.NET binding of PTabletSettingsAPI: read and change a pen-tablet driver's settings through its settings service. For 64-bit processes: .NET 6 and later on win-x64 and win-arm64, .NET Framework 4.8.1 (x64 or ARM64). MIT licence (LICENSE).</description>
-    <tags>pen tablet settings native</tags>
-    <dependencies>
-      <group targetFramework=".NETStandard2.0" />
-    </dependencies>
-  </metadata>
-  <files>
-    <file src="lib/netstandard2.0/*" target="lib/netstandard2.0" />
-    <file src="runtimes/linux-x64/native/*" target="runtimes/linux-x64/native" />
-    <file src="runtimes/win-x64/native/*" target="runtimes/win-x64/native" />
-    <file src="runtimes/win-arm64/native/*" target="runtimes/win-arm64/native" />
-    <file src="build/net481/*" target="build/net481" />
-    <file src="README.md" />
-    <file src="LICENSE" />
-  </files>
-</package>
-NUSPEC
 mkdir -p "$out"
-nuget pack "$stage/PTabletSettings.nuspec" -BasePath "$stage" -OutputDirectory "$out" -NonInteractive -NoPackageAnalysis >&2
-echo "$(cd "$out" && pwd)/PTabletSettings.$version.nupkg"
+out=$(cd "$out" && pwd)
+# Each library under the name P/Invoke looks for (-L: a build's .so is a
+# link to the versioned file).
+native=$out/native && rm -rf "$native" && mkdir -p "$native"/{linux-x64,win-x64,win-arm64}
+cp -L "$1" "$native/linux-x64/libPTabletSettingsAPI.so"
+cp "$2" "$native/win-x64/PTabletSettingsAPI.dll"
+cp "$3" "$native/win-arm64/PTabletSettingsAPI.dll"
+# The package's folder holds this package only: the path printed is the one made now.
+rm -f "$out"/PTabletSettings.*.nupkg "$out"/PTabletSettings.*.snupkg
+repository=()
+commit=$(git -C "$root" rev-parse HEAD 2>/dev/null) && repository+=("-p:RepositoryCommit=$commit")
+url=$(git -C "$root" remote get-url origin 2>/dev/null) && [[ $url == https://* ]] && repository+=("-p:RepositoryUrl=$url")
+dotnet pack "$root/bindings/dotnet/PTabletSettings.csproj" -nologo -v:q -c Release \
+  --artifacts-path "$out/artifacts" -o "$out" \
+  "-p:NativeLinuxX64=$native/linux-x64/libPTabletSettingsAPI.so" "-p:NativeWinX64=$native/win-x64/PTabletSettingsAPI.dll" \
+  "-p:NativeWinArm64=$native/win-arm64/PTabletSettingsAPI.dll" \
+  "${repository[@]}" >&2
+ls "$out"/PTabletSettings.*.nupkg

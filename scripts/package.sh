@@ -9,8 +9,8 @@
 # dist/PTabletSettingsAPI-<version>-<target>.tar.gz (Linux) or .zip (Windows)
 # with a .sha256 beside it. The version is the project's (top CMakeLists.txt).
 # With all three targets, also the .NET binding's NuGet package
-# dist/PTabletSettings.<version>.nupkg (scripts/nuget-pack.sh): the assembly
-# of the Linux build and the three staged libraries.
+# dist/PTabletSettings.<version>.nupkg and its .snupkg (scripts/nuget-pack.sh,
+# dotnet pack) with the three staged libraries.
 # Installs what is missing first (scripts/setup.sh, as root).
 set -euo pipefail
 
@@ -69,13 +69,17 @@ for target in "${targets[@]}"; do
   esac
 done
 
-assembly=$root/build/release-linux-x64/bindings/dotnet
-if ((${#native[@]} == 3)) && [[ -f $assembly/PTabletSettings.dll ]]; then
+if ((${#native[@]} == 3)) && command -v dotnet >/dev/null; then
   echo "==== NuGet package"
-  package=$("$root/scripts/nuget-pack.sh" "$version" "$assembly" "${native[linux-x64]}" "${native[windows-x64]}" \
-    "${native[windows-arm64]}" "$root/dist")
-  (cd "$root/dist" && sha256sum "$(basename "$package")" >"$(basename "$package").sha256")
-  echo "$(basename "$package"): $(stat -c %s "$package") bytes"
+  package=$("$root/scripts/nuget-pack.sh" "${native[linux-x64]}" "${native[windows-x64]}" "${native[windows-arm64]}" \
+    "$root/dist/nuget")
+  mv "$package" "${package%.nupkg}.snupkg" "$root/dist/"
+  rm -rf "$root/dist/nuget"
+  package=$root/dist/$(basename "$package")
+  for file in "$package" "${package%.nupkg}.snupkg"; do
+    (cd "$root/dist" && sha256sum "$(basename "$file")" >"$(basename "$file").sha256")
+    echo "$(basename "$file"): $(stat -c %s "$file") bytes"
+  done
 elif ((${#native[@]} == 3)); then
-  echo "no NuGet package: the .NET binding was not built (Mono not found)"
+  echo "no NuGet package: the .NET SDK (dotnet) is missing"
 fi

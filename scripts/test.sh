@@ -7,9 +7,11 @@
 #   windows-arm64    Windows on ARM64 (Zig)                    export checks; the
 #                    other tests under emulated ARM64 Wine when scripts/arm64-test.sh
 #                    exists and this machine can host it
-#   nuget            the .NET binding's NuGet package, packed from the builds
-#                    above (those whose suite did not run are built first) and
-#                    checked by tests/dotnet/package_test.sh
+#   nuget            the .NET binding's NuGet package, packed by dotnet pack from
+#                    the builds above (those whose suite did not run are built
+#                    first) and checked by tests/dotnet/package_test.sh: its
+#                    files, and a fresh project that uses it against the
+#                    reference service
 #
 # Installs what is missing first (scripts/setup.sh, as root). Builds go to
 # build/<name> (or $PTSA_BUILD_ROOT/<name>). Prints each suite's ctest summary
@@ -163,16 +165,17 @@ for suite in "${suites[@]}"; do
     for preset in linux-debug windows-x64 windows-arm64; do
       [[ " ${built[*]} " == *" $preset "* ]] || build "$preset" || packed=0
     done
-    assembly=$build_root/linux-debug/bindings/dotnet
-    if ((packed)) && [[ ! -f $assembly/PTabletSettings.dll ]]; then
-      summary+=("nuget: skipped, the .NET binding was not built (Mono not found)")
+    if ((packed)) && ! command -v dotnet >/dev/null; then
+      fail_step "nuget: the .NET SDK (dotnet) is missing"
     elif ((packed)); then
       banner "NuGet package"
       log=$build_root/nuget.test.log
-      if package=$("$root/scripts/nuget-pack.sh" "$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_root/linux-debug/CMakeCache.txt")" \
-        "$assembly" "$build_root/linux-debug/src/libPTabletSettingsAPI.so" "$build_root/windows-x64/bin/PTabletSettingsAPI.dll" \
-        "$build_root/windows-arm64/bin/PTabletSettingsAPI.dll" "$build_root/nuget" 2>"$log"); then
-        "$root/tests/dotnet/package_test.sh" "$package" | tee -a "$log"
+      if package=$("$root/scripts/nuget-pack.sh" "$build_root/linux-debug/src/libPTabletSettingsAPI.so" \
+        "$build_root/windows-x64/bin/PTabletSettingsAPI.dll" "$build_root/windows-arm64/bin/PTabletSettingsAPI.dll" \
+        "$build_root/nuget" 2>"$log"); then
+        # Its own POSIX session: the reference service's pipes are the session's.
+        setsid --wait "$root/tests/dotnet/package_test.sh" "$package" \
+          "$build_root/linux-debug/tools/settings-service/pevra-settings-service" 2>&1 | tee -a "$log"
         if [[ $(tail -n 1 "$log") =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
           passed=$((passed + BASH_REMATCH[1])) failed=$((failed + BASH_REMATCH[2]))
           summary+=("nuget: ${BASH_REMATCH[0]}")

@@ -20,7 +20,10 @@ namespace PTabletSettings
     /// <summary>
     /// The function of a button, a radial-menu wedge or an option: a function
     /// code and, for <see cref="FunctionCode.Keystrokes"/> and
-    /// <see cref="FunctionCode.RunApplication"/>, its text. Immutable.
+    /// <see cref="FunctionCode.RunApplication"/>, its text. Immutable. A setter
+    /// sends the text of those two codes only, after the text rule
+    /// (<see cref="InputRejectedException"/>); any other code's text is not sent,
+    /// so a function received from an event can be set back as it is.
     /// </summary>
     public sealed class ButtonFunction : IEquatable<ButtonFunction>
     {
@@ -30,14 +33,10 @@ namespace PTabletSettings
         /// <summary>A function with its code and text.</summary>
         /// <param name="code">The function code.</param>
         /// <param name="text">The keystrokes or the application's path; empty for other codes.</param>
-        /// <exception cref="ArgumentException">The text is longer than <see cref="MaxTextLength"/> units.</exception>
-        public ButtonFunction(int code, string text = "")
+        public ButtonFunction(int code, string? text = "")
         {
-            text = text ?? "";
-            if (text.Length > MaxTextLength)
-                throw new ArgumentException($"a function's text holds at most {MaxTextLength} UTF-16 units", nameof(text));
             Code = code;
-            Text = text;
+            Text = text ?? "";
         }
 
         /// <summary>The function code.</summary>
@@ -53,13 +52,13 @@ namespace PTabletSettings
         public static ButtonFunction RunApplication(string path) => new ButtonFunction(FunctionCode.RunApplication, path);
 
         /// <summary>Whether both have the same code and text.</summary>
-        public bool Equals(ButtonFunction other) => other != null && Code == other.Code && Text == other.Text;
+        public bool Equals(ButtonFunction? other) => other != null && Code == other.Code && Text == other.Text;
 
         /// <inheritdoc/>
-        public override bool Equals(object obj) => Equals(obj as ButtonFunction);
+        public override bool Equals(object? obj) => Equals(obj as ButtonFunction);
 
         /// <inheritdoc/>
-        public override int GetHashCode() => Code * 31 + Text.GetHashCode();
+        public override int GetHashCode() => Code * 31 + StringComparer.Ordinal.GetHashCode(Text);
 
         /// <summary>The code, and the text when there is one.</summary>
         public override string ToString() => Text.Length == 0 ? Code.ToString() : $"{Code} \"{Text}\"";

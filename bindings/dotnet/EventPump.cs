@@ -1,104 +1,128 @@
 using System;
 using System.Collections.Concurrent;
 using System.Collections.Generic;
+using System.Diagnostics;
+using System.Runtime.ExceptionServices;
 using System.Threading;
 
 namespace PTabletSettings
 {
-    // Where events are raised: one at a time, in the order they were posted.
-    // Post is called on the library's thread with its lock held, so it only
-    // queues and never waits.
-    internal abstract class EventPump : IDisposable
+    // Where events are raised: on the captured context (a UI thread), one at
+    // a time. Post runs on the library's thread with its lock held, so it
+    // only records and never waits.
+    //
+    // A flood of values must not bury the UI thread: what is pending is kept
+    // once per key (a slot and an index: each wedge, each pen, each list),
+    // the newest value in the place of the key's first, and raised in batches
+    // of bounded size and time, each batch a work item of its own, so that
+    // other work on the context (a click) runs between two of them.
+    internal sealed class EventPump : IDisposable
     {
-        // The captured context when there is one (a UI thread), else a thread of the pump's own.
-        internal static EventPump For(SynchronizationContext context) =>
-            context != null ? new ContextPump(context) : (EventPump)new ThreadPump();
+        private const int BatchEvents = 64;
+        private static readonly long BatchTicks = Stopwatch.Frequency / 100; // 10 ms
 
-        internal abstract void Post(Action raise);
-
-        public abstract void Dispose();
-    }
-
-    // Queues here and posts one drain at a time to the context: a context
-    // that runs posts in parallel or out of order (the thread pool's) still
-    // sees the events one by one, in order.
-    internal sealed class ContextPump : EventPump
-    {
         private readonly SynchronizationContext m_context;
-        private readonly Queue<Action> m_queue = new Queue<Action>();
+        private readonly ThreadContext? m_ownThread;
+        private readonly LinkedList<KeyValuePair<long, Action>> m_order = new LinkedList<KeyValuePair<long, Action>>();
+        private readonly Dictionary<long, LinkedListNode<KeyValuePair<long, Action>>> m_pending =
+            new Dictionary<long, LinkedListNode<KeyValuePair<long, Action>>>();
         private bool m_draining;
 
-        internal ContextPump(SynchronizationContext context)
+        // The captured context when there is one, else a thread of the pump's own.
+        internal EventPump(SynchronizationContext? context)
         {
-            m_context = context;
+            m_context = context ?? (m_ownThread = new ThreadContext());
         }
 
-        internal override void Post(Action raise)
+        internal void Post(long key, Action raise)
         {
-            lock (m_queue)
+            lock (m_order)
             {
-                m_queue.Enqueue(raise);
+                if (m_pending.TryGetValue(key, out var node)) node.Value = new KeyValuePair<long, Action>(key, raise);
+                else m_pending.Add(key, m_order.AddLast(new KeyValuePair<long, Action>(key, raise)));
                 if (m_draining) return;
                 m_draining = true;
             }
+            PostDrain();
+        }
+
+        // Throws on the context, where its own handler of unhandled exceptions
+        // (WPF's DispatcherUnhandledException) sees it, with its stack.
+        internal void Rethrow(Exception exception)
+        {
+            var thrown = ExceptionDispatchInfo.Capture(exception);
             try
             {
-                m_context.Post(pump => ((ContextPump)pump).Drain(), this);
+                m_context.Post(state => ((ExceptionDispatchInfo)state!).Throw(), thrown);
             }
-            catch
+            catch (Exception)
+            {
+                // The context is gone (the pump's own thread after Dispose): nobody is left to tell.
+            }
+        }
+
+        private void PostDrain()
+        {
+            try
+            {
+                m_context.Post(pump => ((EventPump)pump!).Drain(), this);
+            }
+            catch (Exception)
             {
                 // A context that refuses work (its dispatcher has shut down):
                 // the next value tries again.
-                lock (m_queue) m_draining = false;
-                throw;
+                lock (m_order) m_draining = false;
             }
         }
 
         private void Drain()
         {
-            for (;;)
+            long start = Stopwatch.GetTimestamp();
+            for (int raised = 0; ; ++raised)
             {
                 Action raise;
-                lock (m_queue)
+                lock (m_order)
                 {
-                    if (m_queue.Count == 0)
+                    if (m_order.Count == 0)
                     {
                         m_draining = false;
                         return;
                     }
-                    raise = m_queue.Dequeue();
+                    if (raised == BatchEvents || Stopwatch.GetTimestamp() - start > BatchTicks) break;
+                    raise = m_order.First!.Value.Value;
+                    m_pending.Remove(m_order.First.Value.Key);
+                    m_order.RemoveFirst();
                 }
                 raise();
             }
+            // More is pending: behind whatever else the context was given meanwhile.
+            PostDrain();
         }
 
-        // What is still queued is raised by the drain already posted; the
-        // owner skips it once disposed.
-        public override void Dispose()
+        // What is still pending is raised by the drain already posted; the
+        // owner skips it once disposed. The pump's own thread ends after it.
+        public void Dispose() => m_ownThread?.Dispose();
+
+        // Without a captured context: one background thread runs what is posted, in order.
+        private sealed class ThreadContext : SynchronizationContext, IDisposable
         {
-        }
-    }
+            private readonly BlockingCollection<KeyValuePair<SendOrPostCallback, object?>> m_work =
+                new BlockingCollection<KeyValuePair<SendOrPostCallback, object?>>();
 
-    // A background thread of its own drains the queue; disposing ends it
-    // after what is queued (also when called on that thread, from a handler).
-    internal sealed class ThreadPump : EventPump
-    {
-        private readonly BlockingCollection<Action> m_queue = new BlockingCollection<Action>();
-
-        internal ThreadPump()
-        {
-            new Thread(Run) { IsBackground = true, Name = "PTabletSettings events" }.Start();
-        }
-
-        internal override void Post(Action raise) => m_queue.Add(raise);
-
-        public override void Dispose() => m_queue.CompleteAdding();
-
-        private void Run()
-        {
-            using (m_queue)
+            internal ThreadContext()
             {
-                foreach (Action raise in m_queue.GetConsumingEnumerable()) raise();
+                new Thread(Run) { IsBackground = true, Name = "PTabletSettings events" }.Start();
+            }
+
+            public override void Post(SendOrPostCallback callback, object? state) =>
+                m_work.Add(new KeyValuePair<SendOrPostCallback, object?>(callback, state));
+
+            public void Dispose() => m_work.CompleteAdding();
+
+            private void Run()
+            {
+                SetSynchronizationContext(this);
+                foreach (var work in m_work.GetConsumingEnumerable()) work.Key(work.Value);
             }
         }
     }

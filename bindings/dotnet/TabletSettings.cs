@@ -11,197 +11,244 @@ namespace PTabletSettings
     /// <see cref="Open"/> it; <see cref="Dispose"/> shuts the library down.
     /// </summary>
     /// <remarks>
-    /// Events are raised on the <see cref="System.Threading.SynchronizationContext"/> current
+    /// Events are raised on the <see cref="SynchronizationContext"/> current
     /// when the object was created (a UI thread), or, when there was none, on
-    /// a thread of the binding's own; one at a time, in the order the library
-    /// reported the values, and never on the library's thread. Every method
-    /// may be called from any thread, also from an event handler. Only one
-    /// TabletSettings may exist at a time in a process.
+    /// a thread of the binding's own; one at a time, never on the library's
+    /// thread. Values that pile up are coalesced: the newest of each setting
+    /// (of each wedge, each pen, each list) is raised. Every method may be
+    /// called from any thread, also from an event handler. One session per
+    /// process, shared with the C++ face: a second one is refused.
     /// </remarks>
     public sealed partial class TabletSettings : IDisposable
     {
+        /// <summary>The radial menu's wedges: <see cref="Wedge.East"/> to <see cref="Wedge.Outside"/>.</summary>
+        public const int WedgeCount = 10;
+
+        /// <summary>The longest key capture <see cref="CaptureKeystrokesAsync"/> accepts.</summary>
+        public static readonly TimeSpan MaxCaptureDuration = TimeSpan.FromMinutes(10);
+
         // Room for far more than a capture gathers: the library hands over
         // nothing when the keystrokes do not fit.
         private const int KeyCaptureUnits = 64 * 1024;
+        private static readonly TimeSpan OpenPollInterval = TimeSpan.FromMilliseconds(100);
+        private static readonly TimeSpan AvailabilityPollInterval = TimeSpan.FromSeconds(1);
+        // The stop of a capture has no read-back: Dispose gives the library's
+        // thread this long to write it before the link closes.
+        private static readonly TimeSpan CaptureStopAllowance = TimeSpan.FromMilliseconds(200);
 
-        // The open instance. Static, so that the delegates the library calls
-        // stay reachable until Dispose even when the host drops its reference
-        // without disposing.
-        private static TabletSettings s_open;
-
-        // Every call into the library holds this lock, so that
-        // PevraNUV_Shutdown never overlaps another call. Callbacks never take it.
+        // Every call into the library holds this lock, so that the shutdown
+        // of Dispose never overlaps another call. It is never held across a
+        // wait, and the library's callbacks never take it.
         private readonly object m_calls = new object();
+        private readonly Link m_link;
         private readonly EventPump m_pump;
-        private readonly CallbackTable m_table;
+        private readonly CancellationTokenSource m_disposing = new CancellationTokenSource();
+        private Timer? m_availabilityPoll;
+        private bool m_capturing;
         private volatile bool m_disposed;
 
         /// <summary>
-        /// Prepares the link and captures <see cref="System.Threading.SynchronizationContext.Current"/>
-        /// for the events. Nothing is sent before <see cref="Open"/>.
+        /// Loads the native library, takes the process's one session and captures
+        /// <see cref="SynchronizationContext.Current"/> for the events. Nothing is sent before <see cref="Open"/>.
         /// </summary>
-        /// <exception cref="PlatformNotSupportedException">
-        /// A 32-bit process, or a runtime that lays out a record unlike PTabletSettingsAPI.h.
+        /// <exception cref="DllNotFoundException">
+        /// The native library is missing or built for another architecture; the message names
+        /// the file and the folders searched.
         /// </exception>
-        /// <exception cref="InvalidOperationException">Another TabletSettings is not disposed yet.</exception>
+        /// <exception cref="PlatformNotSupportedException">A 32-bit process.</exception>
+        /// <exception cref="InvalidOperationException">Another session of this process (a TabletSettings, or the C++ face) is open.</exception>
         public TabletSettings()
         {
-            Layout.Check();
-            if (Interlocked.CompareExchange(ref s_open, this, null) != null)
-                throw new InvalidOperationException(
-                    "A TabletSettings is open in this process already: the library has one client per process. " +
-                    "Dispose it before creating another.");
             try
             {
-                m_pump = EventPump.For(SynchronizationContext.Current);
-                m_table = new CallbackTable(CreateCallbacks());
+                Loader.Load();
+                m_link = new Link(this);
             }
             catch
             {
-                m_pump?.Dispose();
-                s_open = null;
+                GC.SuppressFinalize(this);
                 throw;
             }
+            m_pump = new EventPump(SynchronizationContext.Current);
         }
+
+        /// <summary>A TabletSettings nobody disposed: shuts the library down and frees the session.</summary>
+        ~TabletSettings() => Close();
 
         /// <summary>
         /// Registers the callbacks (<see cref="WedgeCountReported"/>, <see cref="RangeAReported"/>
-        /// and <see cref="RangeBReported"/> follow) and connects; the service's values then
-        /// arrive through the events. Opening again connects again.
+        /// and <see cref="RangeBReported"/> follow) and connects, waiting about 1 ms for the service;
+        /// its values then arrive through the events. From then on the availability is
+        /// polled once a second (<see cref="AvailabilityChanged"/>).
         /// </summary>
-        /// <param name="waitWhileBusy">Wait for as long as the service's pipe is busy, not about 1 ms.</param>
         /// <returns>Whether the service was there.</returns>
-        public ConnectResult Open(bool waitWhileBusy = false)
+        public ConnectResult Open()
         {
-            // The callbacks are bound to this object already: no context is needed.
-            Call(() => NativeMethods.PevraNUV_RegisterCallbacks(m_table.Address, IntPtr.Zero));
-            return Connect(waitWhileBusy);
+            Register();
+            return Connect();
         }
 
         /// <summary>
-        /// Connects, when not connected. After the service restarts the library
-        /// reconnects by itself; this only asks sooner.
+        /// <see cref="Open"/>, trying again every 100 ms until the service answers: for a
+        /// service that is starting or busy. The wait holds no lock: setters, <see cref="Dispose"/>
+        /// and the UI go on meanwhile.
         /// </summary>
-        /// <param name="waitWhileBusy">Wait for as long as the service's pipe is busy, not about 1 ms.</param>
-        public ConnectResult Connect(bool waitWhileBusy = false) =>
-            Call(() => NativeMethods.PevraNUV_Connect(waitWhileBusy ? -1 : 0)) == 0
-                ? ConnectResult.Connected
-                : ConnectResult.ServiceNotAvailable;
+        /// <exception cref="OperationCanceledException"><paramref name="cancellation"/> was cancelled first.</exception>
+        public async Task OpenAsync(CancellationToken cancellation = default)
+        {
+            cancellation.ThrowIfCancellationRequested();
+            Register();
+            // Connect(0) waits about 1 ms; -1 would wait for the pipe inside the library, uncancellable.
+            while (Connect() != ConnectResult.Connected)
+                await Task.Delay(OpenPollInterval, cancellation).ConfigureAwait(false);
+        }
 
-        /// <summary>Whether the settings service answers now (asks the library to connect).</summary>
-        public bool IsServiceAvailable => Connect() == ConnectResult.Connected;
+        /// <summary>
+        /// Connects, when not connected, waiting about 1 ms for the service, and records the
+        /// answer as the availability. After the service restarts the library reconnects by
+        /// itself; this only asks sooner.
+        /// </summary>
+        public ConnectResult Connect()
+        {
+            int result;
+            lock (m_calls)
+            {
+                ThrowIfDisposed();
+                result = NativeMethods.PevraNUV_Connect(0);
+            }
+            SetAvailable(result == 0);
+            return result == 0 ? ConnectResult.Connected : ConnectResult.ServiceNotAvailable;
+        }
 
         /// <summary>Sets the library's diagnostic log level (3 and below: nothing; 4: standard error or the debugger; 5: also a file).</summary>
-        public void SetLogLevel(int level) => Call(() => NativeMethods.PevraNUV_SetLogLevel(level));
-
-        /// <summary>Assigns the eraser end's single-press function; the answer arrives as <see cref="EraserSinglePressChanged"/>.</summary>
-        public void SetEraserSinglePress(ButtonFunction function) => SetFunction(NativeMethods.PevraNUV_SetEraserSinglePress, function);
-
-        /// <summary>Assigns the eraser end's double-press function; the answer arrives as <see cref="EraserDoublePressChanged"/>.</summary>
-        public void SetEraserDoublePress(ButtonFunction function) => SetFunction(NativeMethods.PevraNUV_SetEraserDoublePress, function);
-
-        /// <summary>Assigns the eraser end's long-press function; the answer arrives as <see cref="EraserLongPressChanged"/>.</summary>
-        public void SetEraserLongPress(ButtonFunction function) => SetFunction(NativeMethods.PevraNUV_SetEraserLongPress, function);
-
-        /// <summary>Assigns the top side switch's function; the answer arrives as <see cref="TopSwitchChanged"/>.</summary>
-        public void SetTopSinglePress(ButtonFunction function) => SetFunction(NativeMethods.PevraNUV_SetTopSinglePress, function);
-
-        /// <summary>Assigns the bottom side switch's function; the answer arrives as <see cref="BottomSwitchChanged"/>.</summary>
-        public void SetBottomSinglePress(ButtonFunction function) => SetFunction(NativeMethods.PevraNUV_SetBottomSinglePress, function);
-
-        /// <summary>Assigns a radial-menu wedge's function; the answer arrives as <see cref="MenuOpChanged"/>.</summary>
-        public void SetMenuOp(Wedge wedge, ButtonFunction function)
+        public void SetLogLevel(int level)
         {
-            var record = Copy.Record(function);
-            Call(() => NativeMethods.PevraNUV_SetMenuOp((int)wedge, ref record));
+            lock (m_calls)
+            {
+                ThrowIfDisposed();
+                NativeMethods.PevraNUV_SetLogLevel(level);
+            }
         }
 
-        /// <summary>Turns the top switch's hover click on or off; the answer arrives as <see cref="TopSwitchChanged"/>.</summary>
-        public void SetTopHoverClick(bool on) => Call(() => NativeMethods.PevraNUV_SetTopHoverClick(on ? 1u : 0u));
-
-        /// <summary>Turns the bottom switch's hover click on or off; the answer arrives as <see cref="BottomSwitchChanged"/>.</summary>
-        public void SetBottomHoverClick(bool on) => Call(() => NativeMethods.PevraNUV_SetBottomHoverClick(on ? 1u : 0u));
-
-        /// <summary>Sets the radial menu's center right-click setting (sent unchanged; no event reports it).</summary>
-        public void SetMenuCenterRightClick(uint value) => Call(() => NativeMethods.PevraNUV_SetMenuCenterRightClick(value));
-
-        /// <summary>Sets the tilt sensitivity; the answer arrives as <see cref="TiltSensitivityChanged"/>.</summary>
-        public void SetTiltSensitivity(uint value) => Call(() => NativeMethods.PevraNUV_SetTiltSensitivity(value));
-
-        /// <summary>Sets the tip's pressure curve; the answer arrives as <see cref="TipSensitivityChanged"/>.</summary>
-        public void SetTipSensitivity(uint value) => Call(() => NativeMethods.PevraNUV_SetTipSensitivity(value));
-
-        /// <summary>Sets the slaved display zoom map; the answer arrives as <see cref="SlavedDisplayZoomChanged"/>.</summary>
-        public void SetSlavedDisplayZoom(ZoomMap zoom) => Call(() => NativeMethods.PevraNUV_SetSlavedDisplayZoom(Copy.Record(zoom)));
-
-        /// <summary>Sets all four numbers of the zoom map to zero; the answer arrives as <see cref="SlavedDisplayZoomChanged"/>.</summary>
-        public void ResetZoom() => Call(NativeMethods.PevraNUV_ResetSlavedDisplayZoom);
-
-        /// <summary>
-        /// Records keystrokes: tells the service to start, waits for <paramref name="duration"/>
-        /// (or until <paramref name="cancellation"/> is cancelled, which only ends the wait
-        /// early), then tells it to stop and returns what it recorded. No event reports the
-        /// keystrokes while recording.
-        /// </summary>
-        /// <returns>The recorded keystrokes; empty when there were none.</returns>
-        public async Task<string> CaptureKeystrokesAsync(TimeSpan duration, CancellationToken cancellation = default(CancellationToken))
+        private unsafe void Register()
         {
-            Call(NativeMethods.PevraNUV_StartKeyCapture);
+            lock (m_calls)
+            {
+                ThrowIfDisposed();
+                NativeMethods.PevraNUV_RegisterCallbacks(Callbacks.Table, m_link.Context);
+                // A weak reference: the timer must not keep a lost TabletSettings from its finalizer.
+                m_availabilityPoll ??= new Timer(state => Poll((WeakReference<TabletSettings>)state!),
+                    new WeakReference<TabletSettings>(this), AvailabilityPollInterval, AvailabilityPollInterval);
+            }
+        }
+
+        private static void Poll(WeakReference<TabletSettings> tablet)
+        {
             try
             {
-                await Task.Delay(duration, cancellation).ConfigureAwait(false);
+                if (tablet.TryGetTarget(out var target)) target.Connect();
             }
-            catch (OperationCanceledException)
+            catch (ObjectDisposedException)
             {
-                // Cancelled: finish now with what was recorded so far.
             }
+        }
+
+        /// <summary>
+        /// Records keystrokes: checks the duration and the token, tells the service to start,
+        /// waits for <paramref name="duration"/> or until <paramref name="cancellation"/> is
+        /// cancelled, then tells it to stop and returns what it recorded. No event reports
+        /// the keystrokes while recording. Finish a capture before <see cref="Dispose"/>:
+        /// Dispose queues the stop but cannot know that it reached the service.
+        /// </summary>
+        /// <returns>The recorded keystrokes (also when cancelled); empty when there were none.</returns>
+        /// <exception cref="ArgumentOutOfRangeException">The duration is not above zero or above <see cref="MaxCaptureDuration"/>.</exception>
+        /// <exception cref="OperationCanceledException">The token was cancelled before the capture started.</exception>
+        /// <exception cref="InvalidOperationException">A capture is running already, or the service is not available.</exception>
+        public async Task<string> CaptureKeystrokesAsync(TimeSpan duration, CancellationToken cancellation = default)
+        {
+            if (duration <= TimeSpan.Zero || duration > MaxCaptureDuration)
+                throw new ArgumentOutOfRangeException(nameof(duration), duration,
+                    $"a key capture lasts more than zero and at most {MaxCaptureDuration.TotalMinutes} minutes");
+            cancellation.ThrowIfCancellationRequested();
+            lock (m_calls)
+            {
+                ThrowIfUnusable();
+                if (m_capturing) throw new InvalidOperationException("a key capture is running already");
+                m_capturing = true;
+                NativeMethods.PevraNUV_StartKeyCapture();
+            }
+            using (var end = CancellationTokenSource.CreateLinkedTokenSource(cancellation, m_disposing.Token))
+            {
+                try
+                {
+                    await Task.Delay(duration, end.Token).ConfigureAwait(false);
+                }
+                catch (OperationCanceledException)
+                {
+                    // Cancelled: finish now with what was recorded so far.
+                }
+            }
+            lock (m_calls)
+            {
+                // Disposed meanwhile: Dispose queued the stop already.
+                if (!m_capturing) return "";
+                m_capturing = false;
+                return FinishCapture();
+            }
+        }
+
+        // Under m_calls: queues the stop and takes what was recorded.
+        private unsafe string FinishCapture()
+        {
             var keys = new char[KeyCaptureUnits];
-            Call(() => NativeMethods.PevraNUV_FinishKeyCapture(keys, (UIntPtr)(keys.Length * sizeof(char))));
+            fixed (char* buffer = keys) NativeMethods.PevraNUV_FinishKeyCapture(buffer, (UIntPtr)(keys.Length * sizeof(char)));
             int end = Array.IndexOf(keys, '\0');
             return new string(keys, 0, end < 0 ? keys.Length : end);
         }
 
         /// <summary>
-        /// Shuts the library down (its thread has ended when this returns) and ends the
-        /// events; events still queued are not raised. May be called from an event handler
-        /// and more than once; any other use afterwards throws <see cref="ObjectDisposedException"/>.
+        /// Shuts the library down (its thread has ended when this returns), frees the process's
+        /// session and ends the events; events still pending are not raised. A capture still
+        /// running is stopped first (up to 200 ms more). Never throws; may be called from an
+        /// event handler and more than once; any other use afterwards throws <see cref="ObjectDisposedException"/>.
         /// </summary>
         public void Dispose()
         {
-            lock (m_calls)
-            {
-                if (m_disposed) return;
-                m_disposed = true;
-                NativeMethods.PevraNUV_Shutdown();
-                // The library holds no pointer of ours any more.
-                m_table.Dispose();
-            }
-            m_pump.Dispose();
-            s_open = null;
+            Close();
+            GC.SuppressFinalize(this);
         }
 
-        private delegate void FunctionSetter(ref PevraNUV_ButtonFunction record);
-
-        // The record is made first: a bad function throws before anything is sent.
-        private void SetFunction(FunctionSetter setter, ButtonFunction function)
+        private void Close()
         {
-            var record = Copy.Record(function);
-            Call(() => setter(ref record));
+            try
+            {
+                bool stopQueued = false;
+                lock (m_calls)
+                {
+                    if (m_disposed) return;
+                    m_disposed = true;
+                    m_availabilityPoll?.Dispose();
+                    if (m_capturing && m_link != null)
+                    {
+                        m_capturing = false;
+                        FinishCapture();
+                        stopQueued = true;
+                    }
+                }
+                m_disposing.Cancel();
+                if (stopQueued) Thread.Sleep(CaptureStopAllowance);
+            }
+            catch (Exception)
+            {
+                // Dispose never throws: the link below is closed all the same.
+            }
+            m_link?.Close();
+            m_pump?.Dispose();
         }
 
-        private void Call(Action call) => Call(() =>
+        private void ThrowIfDisposed()
         {
-            call();
-            return 0;
-        });
-
-        private T Call<T>(Func<T> call)
-        {
-            lock (m_calls)
-            {
-                if (m_disposed) throw new ObjectDisposedException(nameof(TabletSettings));
-                return call();
-            }
+            if (m_disposed) throw new ObjectDisposedException(nameof(TabletSettings));
         }
     }
 }

@@ -1,54 +1,54 @@
 using System;
-using System.Runtime.InteropServices;
 
 namespace PTabletSettings.Native
 {
     // Managed copies of what a callback receives, and records of managed values.
-    internal static class Copy
+    internal static unsafe class Copy
     {
-        private static readonly int FunctionBytes = Marshal.SizeOf(typeof(PevraNUV_ButtonFunction));
-
-        internal static Versions Versions(IntPtr record)
+        // The text up to its zero unit, never past the array's end.
+        private static string Text(char* units, int capacity)
         {
-            var v = Marshal.PtrToStructure<PevraNUV_Versions>(record);
-            return new Versions(v.hidRouterVersion, v.serviceVersion);
+            int length = 0;
+            while (length < capacity && units[length] != '\0') ++length;
+            return new string(units, 0, length);
         }
 
-        internal static PenInfo PenInfo(IntPtr record)
-        {
-            var p = Marshal.PtrToStructure<PevraNUV_PenInfo>(record);
-            return new PenInfo(p.serialNumber, p.penId, p.btId, p.batteryStatus);
-        }
+        internal static Versions Versions(PevraNUV_Versions* v) =>
+            new Versions(Text(v->hidRouterVersion, 16), Text(v->serviceVersion, 16));
 
-        internal static SideSwitch SideSwitch(IntPtr record)
-        {
-            var s = Marshal.PtrToStructure<PevraNUV_SideSwitch>(record);
-            return new SideSwitch(Function(s.press), s.hoverClick != 0);
-        }
+        internal static PenInfo PenInfo(PevraNUV_PenInfo* p) =>
+            new PenInfo(Text(p->serialNumber, 16), Text(p->penId, 16), Text(p->btId, 16), p->batteryStatus);
+
+        internal static SideSwitch SideSwitch(PevraNUV_SideSwitch* s) => new SideSwitch(Function(&s->press), s->hoverClick != 0);
+
+        internal static ButtonFunction Function(PevraNUV_ButtonFunction* f) =>
+            new ButtonFunction(f->function, Text(f->text, PevraNUV_ButtonFunction.MaxTextUnits + 1));
 
         // count records from first on.
-        internal static ButtonFunction[] Functions(IntPtr first, int count)
+        internal static ButtonFunction[] Functions(PevraNUV_ButtonFunction* first, int count)
         {
             var functions = new ButtonFunction[count];
-            for (int i = 0; i < count; ++i)
-                functions[i] = Function(Marshal.PtrToStructure<PevraNUV_ButtonFunction>(first + i * FunctionBytes));
+            for (int i = 0; i < count; ++i) functions[i] = Function(first + i);
             return functions;
-        }
-
-        internal static ButtonFunction Function(IntPtr functions, UIntPtr index) =>
-            Function(Marshal.PtrToStructure<PevraNUV_ButtonFunction>(functions + (int)index * FunctionBytes));
-
-        internal static ButtonFunction Function(PevraNUV_ButtonFunction record) =>
-            new ButtonFunction(record.function, record.text);
-
-        internal static PevraNUV_ButtonFunction Record(ButtonFunction function)
-        {
-            if (function == null) throw new ArgumentNullException(nameof(function));
-            return new PevraNUV_ButtonFunction { function = function.Code, text = function.Text };
         }
 
         internal static ZoomMap Zoom(PevraNUV_ZoomMap z) => new ZoomMap(z.a, z.b, z.c, z.d);
 
         internal static PevraNUV_ZoomMap Record(ZoomMap z) => new PevraNUV_ZoomMap { a = z.A, b = z.B, c = z.C, d = z.D };
+
+        // The record a setter sends. Only the codes that carry a text send
+        // one, checked by the text rule; any other code's text is dropped
+        // unchecked, so that a record received can be set back as it is.
+        internal static PevraNUV_ButtonFunction Record(ButtonFunction function)
+        {
+            if (function == null) throw new ArgumentNullException(nameof(function));
+            var record = new PevraNUV_ButtonFunction { function = function.Code };
+            if (function.Code == FunctionCode.Keystrokes || function.Code == FunctionCode.RunApplication)
+            {
+                InputRules.CheckText(function.Text);
+                for (int i = 0; i < function.Text.Length; ++i) record.text[i] = function.Text[i];
+            }
+            return record;
+        }
     }
 }
