@@ -25,7 +25,7 @@ export NUGET_PACKAGES=$work/packages
 rm -rf "$NUGET_PACKAGES/ptabletsettings"
 start=$SECONDS
 check "published self-contained for win-x64 with the package from a folder feed" \
-  dotnet publish "$root/tests/dotnet/windows_host/windows_host.csproj" -nologo -v:q -c Release \
+  timeout 900 dotnet publish "$root/tests/dotnet/windows_host/windows_host.csproj" -nologo -v:q -c Release \
   "-p:PTabletSettingsVersion=$version" "-p:RestoreAdditionalProjectSources=$work/feed" \
   --artifacts-path "$work/artifacts" -o "$work/out" >"$work/publish.log" 2>&1 || { cat "$work/publish.log"; finish; }
 echo "     (restore and publish: $((SECONDS - start)) s)"
