@@ -6,7 +6,10 @@
 //   ptsa_bench_service [--record FILE]
 //
 // Standard input, one command a line: "push N" sends N pushes to every open
-// push pipe. Standard output: "ready" once both pipes listen; "recorded"
+// push pipe; "stamp N GAP KEY" sends N pushes of KEY (as it travels), GAP
+// microseconds apart (0: back to back), each carrying the steady clock's
+// reading in nanoseconds modulo 10^15 at its send, so that a client on this
+// machine can tell each push's latency (bench/dotnet_latency.sh). Standard output: "ready" once both pipes listen; "recorded"
 // once the first client's request pipe has closed and FILE holds the
 // requests it sent, for the raw clients to replay. The end of its input
 // ends it.
@@ -15,10 +18,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "client/messages.h"
@@ -45,7 +51,7 @@ Message Bytes(const std::u16string& text) {
     return Message(bytes, bytes + text.size() * 2);
 }
 
-std::u16string Digits(int number) {
+std::u16string Digits(long long number) {
     const std::string digits = std::to_string(number);
     return std::u16string(digits.begin(), digits.end());
 }
@@ -161,6 +167,20 @@ private:
         }
     }
 
+    // 15 digits: a version text holds at most 15 units.
+    void Stamp(long count, long gapMicroseconds, const std::string& key) {
+        using Clock = std::chrono::steady_clock;
+        const std::u16string opening = u"{\"" + std::u16string(key.begin(), key.end()) + u"\":\"";
+        const auto start = Clock::now();
+        for (long n = 0; n < count; ++n) {
+            if (gapMicroseconds > 0) std::this_thread::sleep_until(start + std::chrono::microseconds(gapMicroseconds * n));
+            const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch());
+            const Message push = Bytes(opening + Digits(static_cast<long long>(now.count() % 1000000000000000LL)) + u"\"}");
+            for (const Connection& link : m_links)
+                if (link.kind == Link::Push) ::send(link.fd.get(), push.data(), push.size(), MSG_NOSIGNAL);
+        }
+    }
+
     bool ReadCommands() {
         char chunk[256];
         const ssize_t got = ::read(0, chunk, sizeof chunk);
@@ -170,6 +190,10 @@ private:
             const std::string line = m_commands.substr(0, end);
             m_commands.erase(0, end + 1);
             if (line.rfind("push ", 0) == 0) Push(std::atol(line.c_str() + 5));
+            std::istringstream stamp(line);
+            std::string word, key;
+            long count = 0, gap = 0;
+            if (stamp >> word >> count >> gap >> key && word == "stamp") Stamp(count, gap, key);
         }
         return true;
     }

@@ -11,7 +11,9 @@
 #                    the builds above (those whose suite did not run are built
 #                    first) and checked by tests/dotnet/package_test.sh: its
 #                    files, and a fresh project that uses it against the
-#                    reference service
+#                    reference service; and tests/dotnet/windows_host.sh: a
+#                    self-contained win-x64 host with the package, under Wine
+#                    against the Windows reference service
 #
 # Installs what is missing first (scripts/setup.sh, as root). Builds go to
 # build/<name> (or $PTSA_BUILD_ROOT/<name>). Prints each suite's ctest summary
@@ -53,6 +55,16 @@ count_ctest() {
   passed=$((passed + p))
   failed=$((failed + f))
   summary+=("$name: $p passed, $f failed")
+}
+
+# Adds the counts of a script that ends with the line "N passed, N failed".
+count_checks() {
+  if [[ $(tail -n 1 "$2") =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
+    passed=$((passed + BASH_REMATCH[1])) failed=$((failed + BASH_REMATCH[2]))
+    summary+=("$1: ${BASH_REMATCH[0]}")
+  else
+    fail_step "$1: the test ended early (log: $2)"
+  fi
 }
 
 fail_step() {
@@ -176,12 +188,18 @@ for suite in "${suites[@]}"; do
         # Its own POSIX session: the reference service's pipes are the session's.
         setsid --wait "$root/tests/dotnet/package_test.sh" "$package" \
           "$build_root/linux-debug/tools/settings-service/pevra-settings-service" 2>&1 | tee -a "$log"
-        if [[ $(tail -n 1 "$log") =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
-          passed=$((passed + BASH_REMATCH[1])) failed=$((failed + BASH_REMATCH[2]))
-          summary+=("nuget: ${BASH_REMATCH[0]}")
-        else
-          fail_step "nuget: the package test ended early (log: $log)"
-        fi
+        count_checks nuget "$log"
+        # The package on the Windows x64 runtime, under Wine; the runtime
+        # packs stay in build/nuget/windows_host between runs.
+        banner "NuGet package on the Windows x64 runtime (Wine)"
+        log=$build_root/nuget-windows.test.log
+        trap wine_down EXIT
+        wine_up
+        "$root/tests/dotnet/windows_host.sh" "$package" "$build_root/windows-x64/bin" \
+          "$build_root/nuget/windows_host" 2>&1 | tee "$log"
+        wine_down
+        trap - EXIT
+        count_checks nuget-windows "$log"
       else
         cat "$log"
         fail_step "nuget: packing failed (log: $log)"
