@@ -16,6 +16,7 @@
 # Debian's libcpp-httplib-dev and cpp-httplib's single header in
 # /opt/ptsa/cpp-httplib-0.11.4 (which set-up fetched while the panel used it).
 set -euo pipefail
+shopt -s inherit_errexit # a failed build in $(...) ends the run
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 . "$root/scripts/env.sh"
@@ -79,12 +80,17 @@ compile() {
   echo "$(date +%s.%N) - $start" | bc
 }
 
+# The two candidates alternate, target by target, so that a change in the
+# machine's load meets both alike.
+declare -A seconds
+for target in linux windows-x64 windows-arm64; do
+  for candidate in httplib beast; do seconds[$candidate,$target]=$(compile "$candidate" "$target" | tail -n 1); done
+done
 echo "build time of the panel (s), -O2, one file after the other"
 printf '%-8s %8s %14s %16s\n' candidate linux windows-x64 windows-arm64
 for candidate in httplib beast; do
-  times=()
-  for target in linux windows-x64 windows-arm64; do times+=("$(compile "$candidate" "$target" | tail -n 1)"); done
-  printf '%-8s %8.1f %14.1f %16.1f\n' "$candidate" "${times[@]}"
+  printf '%-8s %8.1f %14.1f %16.1f\n' "$candidate" "${seconds[$candidate,linux]}" "${seconds[$candidate,windows-x64]}" \
+    "${seconds[$candidate,windows-arm64]}"
 done
 
 for candidate in httplib beast; do

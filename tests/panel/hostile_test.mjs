@@ -4,8 +4,10 @@
 // at the end the memory must be back near where it started. Without a
 // service: the panel answers the same without one.
 //
-//   node hostile_test.mjs --panel P [--emulator WINE] [--report]
+//   node hostile_test.mjs --panel P [--emulator WINE] [--report] [--no-memory]
 //
+// --no-memory: the resident size is not checked (a sanitizer's build keeps
+// freed memory in quarantine, so it says nothing of the panel).
 // --report prints every row and goes on past a failure (bench/panel_servers.sh
 // runs it against each server candidate); the exit status says whether all
 // rows met their bounds either way.
@@ -40,7 +42,8 @@ for (const end = Date.now() + 30000; !/token=/.test(panel.out) && Date.now() < e
 const url = new URL(panel.out.match(/http:\S+/)[0]);
 const { port } = url;
 const token = url.searchParams.get('token');
-const rssKb = () => (emulator ? 0 : Number(readFileSync(`/proc/${panel.pid}/status`, 'utf8').match(/VmRSS:\s+(\d+)/)[1]));
+const memory = !emulator && !process.argv.includes('--no-memory');
+const rssKb = () => (!memory ? 0 : Number(readFileSync(`/proc/${panel.pid}/status`, 'utf8').match(/VmRSS:\s+(\d+)/)[1]));
 
 // A raw client: sends head (and then feed(socket) if given), resolves with
 // the status of the first answer, the time to it, and whether the panel
@@ -146,13 +149,15 @@ const cases = [
     }
     return { status: 1, ms: performance.now() - started };
   }],
-  // 20 answers on one kept-alive connection: none waits for a delayed ACK.
-  ['kept-alive answers (the slowest of 20)', 202, 30, async () => {
+  // 20 answers on one kept-alive connection: they do not wait for a delayed
+  // ACK (about 40 ms each). The median, so that one hiccup of a loaded
+  // machine does not count.
+  ['kept-alive answers (the median of 20)', 202, 20, async () => {
     const body = '{"value":7}';
     const one = `${head('POST', withToken('/api/tilt'), { 'Content-Type': 'application/json', 'Content-Length': body.length })}\r\n${body}`;
     const socket = net.connect(Number(port), '127.0.0.1');
     await new Promise((done) => socket.on('connect', done));
-    let slowest = { status: 0, ms: 0 };
+    const answers = [];
     for (let i = 0; i < 20; i++) {
       const started = performance.now();
       const answer = await new Promise((done) => {
@@ -164,11 +169,11 @@ const cases = [
         socket.on('data', take);
         socket.write(one);
       });
-      const ms = performance.now() - started;
-      if (ms >= slowest.ms) slowest = { status: Number(answer.match(/^HTTP\/1\.1 (\d{3})/)?.[1] ?? 0), ms };
+      answers.push({ status: Number(answer.match(/^HTTP\/1\.1 (\d{3})/)?.[1] ?? 0), ms: performance.now() - started });
     }
     socket.destroy();
-    return slowest;
+    answers.sort((a, b) => a.ms - b.ms);
+    return { ...answers[10], status: answers.every((a) => a.status === 202) ? 202 : 0 };
   }],
   ['a second panel on the same port', 1, 20000, async () => {
     const started = performance.now();
@@ -195,10 +200,10 @@ for (const [name, status, limitMs, run] of cases) {
   const growth = (peakKb - beforeKb) / 1024;
   const ok = answer.status === status && answer.ms <= bound(limitMs) && growth <= 10;
   if (!ok) failed += 1;
-  if (report || !ok) print(name, answer.status, status, answer.ms.toFixed(1), bound(limitMs), emulator ? '-' : growth.toFixed(1), ok ? 'ok' : 'FAIL');
+  if (report || !ok) print(name, answer.status, status, answer.ms.toFixed(1), bound(limitMs), memory ? growth.toFixed(1) : '-', ok ? 'ok' : 'FAIL');
   if (!ok && !report) break;
 }
-if (!emulator && (report || !failed)) {
+if (memory && (report || !failed)) {
   await sleep(5000);
   const backMiB = (rssKb() - startKb) / 1024;
   const ok = backMiB <= 2;

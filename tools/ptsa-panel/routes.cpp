@@ -61,6 +61,8 @@ Served Serve(const Request& request, const Guard& guard, Link& link, std::size_t
             busy.headers.emplace_back("Retry-After", std::to_string(kRetryAfter.count()));
             return {busy};
         }
+        // A stream that ends (the panel restarts) is opened again by the
+        // browser a second later, and starts from the current state.
         return {Reply{200, "text/event-stream", "retry: 1000\n\n", {}}, true};
     }
     if (request.path.compare(0, api.size(), api) == 0) {

@@ -294,6 +294,8 @@ function listen() {
     worker.port.addEventListener('message', ({ data }) => handle(data));
     worker.port.start();
     addEventListener('pagehide', () => worker.port.postMessage('bye'));
+    // A tab restored from the back-forward cache said goodbye: it starts again.
+    addEventListener('pageshow', (event) => event.persisted && location.reload());
     return;
   }
   const stream = new EventSource(`/events${query}`);
