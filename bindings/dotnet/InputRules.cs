@@ -53,9 +53,13 @@ namespace PTabletSettings
                 else if (char.IsSurrogate(text[i]))
                     throw Rejected(InputRule.IllFormed, $"the text holds a lone surrogate at {i}: it is not well-formed UTF-16");
             }
-            if (text.IndexOf(ReadRequestMark, StringComparison.Ordinal) >= 0)
+            // The write request closes the text with "} , which completes a
+            // mark that the text's end begins ({"GetVal": or {"Connected":"?),
+            // so the marks are looked for in the text as the request holds it.
+            string request = text + "\"}";
+            if (request.IndexOf(ReadRequestMark, StringComparison.Ordinal) >= 0)
                 throw Rejected(InputRule.ReservedMark, $"the text holds {ReadRequestMark}, which the link would take for a read request");
-            if (text.IndexOf(HandshakeMark, StringComparison.Ordinal) >= 0)
+            if (request.IndexOf(HandshakeMark, StringComparison.Ordinal) >= 0)
                 throw Rejected(InputRule.ReservedMark, $"the text holds {HandshakeMark}, which the link would take for the handshake");
             if (text.Length > MaxUnits)
                 throw Rejected(InputRule.TooLong, $"the text is {text.Length} units long; at most {MaxUnits} fit");
