@@ -14,9 +14,9 @@
 # Windows one.
 set -uo pipefail
 
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-. "$root/scripts/env.sh"
-build_root=${PTSA_BUILD_ROOT:-$root/build}
+. "$(dirname "${BASH_SOURCE[0]}")/env.sh"
+root=$PTSA_ROOT
+build_root=$PTSA_BUILD_ROOT
 work=$(mktemp -d)
 # Wine's server is ended on the way out only when Windows faults ran: a
 # native-only run must leave alone a test command that uses Wine meanwhile.

@@ -1,87 +1,108 @@
 #!/usr/bin/env bash
-# Installs what the builds and tests need on Debian 12: the Debian packages,
-# Zig 0.11.0 for the Windows cross builds (with libunwind's symbols kept out
-# of every DLL's export table), the x86_64 Wine prefix, cpp-httplib's single
-# header for the Windows builds of the panel, and puppeteer-core, which drives
-# Debian's Chromium in the panel's page tests. Run as root.
-# Idempotent: when everything is present it only checks, in about a second.
+# Installs what the builds and tests need on Debian 12, by need:
+#
+#   native    the Linux builds: the library, the tools, the demo host and the
+#             native tests' frameworks (scripts/run.sh needs only this)
+#   tests     what the native suites use beyond that (valgrind, the panel's
+#             cpp-httplib)
+#   sanitize  clang-14 and its sanitizer runtimes (linux-sanitize, fuzzing)
+#   windows   the Windows cross builds: LLVM's tools, Zig 0.11.0 (with
+#             libunwind's symbols kept out of every DLL's export table) and
+#             cpp-httplib's single header for the panel
+#   wine      Wine x86_64 and its prefix (the Windows x64 suite)
+#   browser   Chromium and puppeteer-core (the panel's page tests)
+#   dotnet    Mono and nuget (the .NET binding, its tests and package)
+#
+#   scripts/setup.sh [need...]     (default: every need)
+#
+# It checks first: when everything is present it installs nothing, needs no
+# root and takes a fraction of a second. When something is missing, root
+# installs it (one set-up at a time, under PTSA_SETUP_LOCK); anyone else is
+# told what is missing and the command that installs it, and the exit code
+# is 1.
 set -euo pipefail
 
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-. "$here/env.sh"
+. "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 
-say() { echo "setup: $*"; }
+say() { echo "setup: $*" >&2; }
+all_needs=(native tests sanitize windows wine browser dotnet)
 
-mkdir -p "$PTSA_HOME"
-# One set-up at a time: test.sh and run.sh may both call this.
-exec 9>"$PTSA_HOME/.setup.lock"
-flock 9
+# ---- What each need installs --------------------------------------------
+# Debian packages, one list per need (a package may stand in several).
+packages_native=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev nlohmann-json3-dev libcli11-dev python3 pkgconf)
+packages_tests=(valgrind libbenchmark-dev libcpp-httplib-dev)
+packages_sanitize=(clang-14 llvm-14 lld-14 libclang-rt-14-dev)
+packages_windows=(llvm-14 libcpp-httplib-dev)
+packages_wine=(wine64)
+packages_browser=(chromium)
+packages_dotnet=(mono-mcs mono-runtime mono-devel nuget)
 
-# ---- Debian packages -------------------------------------------------------
-packages=(
-  cmake ninja-build g++ clang-14 llvm-14 lld-14 libclang-rt-14-dev
-  googletest libgtest-dev libgmock-dev libbenchmark-dev
-  nlohmann-json3-dev libcli11-dev valgrind python3 wine64 pkgconf
-  libcpp-httplib-dev chromium mono-mcs mono-runtime mono-devel nuget
-)
-mapfile -t missing < <(
-  for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q ' installed$' || echo "$p"
-  done
-)
-# npm installs Zig. A Node.js that brings its own npm stays as it is.
-command -v npm >/dev/null || missing+=(nodejs npm)
-if ((${#missing[@]})); then
-  say "installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+# Besides packages, each need may have things of its own: missing_<need>
+# prints one line per missing thing, install_<need> installs them.
 
-# ---- Zig -------------------------------------------------------------------
-if [[ ! -x $PTSA_ZIG ]] || [[ $("$PTSA_ZIG" version 2>/dev/null) != "$PTSA_ZIG_VERSION" ]]; then
-  say "installing $PTSA_ZIG_PACKAGE@$PTSA_ZIG_VERSION into $PTSA_ZIG_DIR"
-  mkdir -p "$PTSA_ZIG_DIR"
-  npm install --prefix "$PTSA_ZIG_DIR" --save-exact --no-audit --no-fund --no-update-notifier \
-    --loglevel=error "$PTSA_ZIG_PACKAGE@$PTSA_ZIG_VERSION" >/dev/null
-fi
+# npm installs Zig and puppeteer-core. A Node.js that brings its own npm
+# stays as it is.
+missing_npm() { command -v npm >/dev/null || echo "npm (Debian's nodejs and npm)"; }
+
+missing_windows() {
+  missing_npm
+  if [[ ! -x $PTSA_ZIG ]] || [[ $("$PTSA_ZIG" version 2>/dev/null) != "$PTSA_ZIG_VERSION" ]]; then
+    echo "Zig $PTSA_ZIG_VERSION in $PTSA_ZIG_DIR"
+  elif ! libunwind_patched; then
+    echo "Zig's libunwind patched to keep its symbols out of DLL export tables"
+  fi
+  [[ -f $PTSA_HTTPLIB_DIR/httplib.h ]] || echo "cpp-httplib's single header in $PTSA_HTTPLIB_DIR"
+}
 
 # Zig's bundled libunwind exports its symbols from every DLL unless
 # _LIBUNWIND_HIDE_SYMBOLS is defined, which Zig's own build never does.
 # Define it at the top of the two headers that test it; the runtime cached
 # from the unpatched sources is stale then, so the cache is emptied.
-zig_lib=$(dirname "$PTSA_ZIG")/lib
-marker='/* PTabletSettingsAPI setup: keep libunwind out of DLL export tables. */'
-patched=0
-for header in "$zig_lib/libunwind/src/config.h" "$zig_lib/libunwind/src/assembly.h"; do
-  if [[ $(head -n 1 "$header") != "$marker" ]]; then
-    printf '%s\n#ifndef _LIBUNWIND_HIDE_SYMBOLS\n#define _LIBUNWIND_HIDE_SYMBOLS 1\n#endif\n' "$marker" |
-      cat - "$header" >"$header.new"
-    mv "$header.new" "$header"
-    patched=1
+libunwind_marker='/* PTabletSettingsAPI setup: keep libunwind out of DLL export tables. */'
+libunwind_headers() {
+  local lib
+  lib=$(dirname "$PTSA_ZIG")/lib
+  echo "$lib/libunwind/src/config.h" "$lib/libunwind/src/assembly.h"
+}
+libunwind_patched() {
+  local header
+  for header in $(libunwind_headers); do
+    [[ $(head -n 1 "$header" 2>/dev/null) == "$libunwind_marker" ]] || return 1
+  done
+}
+
+install_windows() {
+  if [[ ! -x $PTSA_ZIG ]] || [[ $("$PTSA_ZIG" version 2>/dev/null) != "$PTSA_ZIG_VERSION" ]]; then
+    say "installing $PTSA_ZIG_PACKAGE@$PTSA_ZIG_VERSION into $PTSA_ZIG_DIR"
+    mkdir -p "$PTSA_ZIG_DIR"
+    npm install --prefix "$PTSA_ZIG_DIR" --save-exact --no-audit --no-fund --no-update-notifier \
+      --loglevel=error "$PTSA_ZIG_PACKAGE@$PTSA_ZIG_VERSION" >/dev/null
   fi
-done
-if ((patched)); then
-  say "patched libunwind in $zig_lib; emptying $ZIG_GLOBAL_CACHE_DIR"
-  rm -rf "$ZIG_GLOBAL_CACHE_DIR"
-fi
-mkdir -p "$ZIG_GLOBAL_CACHE_DIR"
+  local header patched=0
+  for header in $(libunwind_headers); do
+    if [[ $(head -n 1 "$header") != "$libunwind_marker" ]]; then
+      printf '%s\n#ifndef _LIBUNWIND_HIDE_SYMBOLS\n#define _LIBUNWIND_HIDE_SYMBOLS 1\n#endif\n' "$libunwind_marker" |
+        cat - "$header" >"$header.new"
+      mv "$header.new" "$header"
+      patched=1
+    fi
+  done
+  if ((patched)); then
+    say "patched libunwind beside $PTSA_ZIG; emptying $ZIG_GLOBAL_CACHE_DIR"
+    rm -rf "$ZIG_GLOBAL_CACHE_DIR"
+  fi
+  mkdir -p "$ZIG_GLOBAL_CACHE_DIR"
+  [[ -f $PTSA_HTTPLIB_DIR/httplib.h ]] || install_httplib_header
+}
 
-# ---- Wine prefix (x86_64) --------------------------------------------------
-if [[ ! -f $WINEPREFIX/system.reg ]]; then
-  say "creating the Wine prefix $WINEPREFIX"
-  WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= "$PTSA_WINE" wineboot --init </dev/null >/dev/null 2>&1 9>&-
-  "$PTSA_WINESERVER" -w
-fi
-
-# ---- cpp-httplib's single header (Windows builds) --------------------------
 # Debian's libcpp-httplib-dev is a split build: its httplib.h only declares,
 # the code is in a Linux shared library. The Windows builds take the single
 # header of the same version from Debian's source package instead. The
 # deb-src entry is made from the system's own deb entry (same archive).
-if [[ ! -f $PTSA_HTTPLIB_DIR/httplib.h ]]; then
+install_httplib_header() {
+  local debian_version upstream work
   debian_version=$(dpkg-query -W -f='${Version}' libcpp-httplib-dev) # 0.11.4+ds-1
-  upstream=${debian_version%-*}                                           # 0.11.4+ds
+  upstream=${debian_version%-*}                                      # 0.11.4+ds
   if [[ ${upstream%%+*} != "$PTSA_HTTPLIB_VERSION" ]]; then
     say "libcpp-httplib-dev is $debian_version, not $PTSA_HTTPLIB_VERSION"
     exit 1
@@ -103,12 +124,82 @@ if [[ ! -f $PTSA_HTTPLIB_DIR/httplib.h ]]; then
   tar -xOf "$work"/cpp-httplib_"$upstream".orig.tar.* --wildcards '*/httplib.h' >"$PTSA_HTTPLIB_DIR/httplib.h.new"
   mv "$PTSA_HTTPLIB_DIR/httplib.h.new" "$PTSA_HTTPLIB_DIR/httplib.h"
   rm -rf "$work"
-fi
+}
 
-# ---- puppeteer-core (the panel's page tests) -------------------------------
-if [[ ! -f $PTSA_NODE_DIR/node_modules/puppeteer-core/package.json ]]; then
+missing_wine() { [[ -f $WINEPREFIX/system.reg ]] || echo "the Wine prefix $WINEPREFIX"; }
+install_wine() {
+  [[ -f $WINEPREFIX/system.reg ]] && return
+  say "creating the Wine prefix $WINEPREFIX"
+  WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= "$PTSA_WINE" wineboot --init </dev/null >/dev/null 2>&1 9>&-
+  "$PTSA_WINESERVER" -w
+}
+
+missing_browser() {
+  missing_npm
+  [[ -f $PTSA_NODE_DIR/node_modules/puppeteer-core/package.json ]] ||
+    echo "puppeteer-core@$PTSA_PUPPETEER_VERSION in $PTSA_NODE_DIR"
+}
+install_browser() {
+  [[ -f $PTSA_NODE_DIR/node_modules/puppeteer-core/package.json ]] && return
   say "installing puppeteer-core@$PTSA_PUPPETEER_VERSION into $PTSA_NODE_DIR"
   mkdir -p "$PTSA_NODE_DIR"
   npm install --prefix "$PTSA_NODE_DIR" --save-exact --no-audit --no-fund --no-update-notifier \
     --loglevel=error "puppeteer-core@$PTSA_PUPPETEER_VERSION" >/dev/null
+}
+
+# ---- Check, then install what is missing ----------------------------------
+needs=("$@")
+((${#needs[@]})) || needs=("${all_needs[@]}")
+for need in "${needs[@]}"; do
+  [[ " ${all_needs[*]} " == *" $need "* ]] || { say "unknown need $need (known: ${all_needs[*]})"; exit 2; }
+done
+
+# Prints the missing packages of the needs (one dpkg query for them all).
+missing_packages() {
+  local need list=()
+  for need in "${needs[@]}"; do
+    declare -n wanted="packages_$need"
+    list+=("${wanted[@]}")
+  done
+  mapfile -t list < <(printf '%s\n' "${list[@]}" | sort -u)
+  # dpkg-query names every installed package it knows; the rest are missing.
+  comm -23 <(printf '%s\n' "${list[@]}") \
+    <(dpkg-query -W -f='${Package} ${Status}\n' "${list[@]}" 2>/dev/null | awk '/ installed$/ {print $1}' | sort -u)
+}
+missing_things() {
+  local need
+  for need in "${needs[@]}"; do
+    declare -F "missing_$need" >/dev/null && "missing_$need"
+  done | sort -u
+}
+
+mapfile -t packages < <(missing_packages)
+mapfile -t things < <(missing_things)
+((${#packages[@]} + ${#things[@]})) || exit 0
+
+if [[ $(id -u) != 0 ]]; then
+  say "missing for ${needs[*]}:"
+  ((${#packages[@]})) && say "  Debian packages: ${packages[*]}"
+  for thing in "${things[@]}"; do say "  $thing"; done
+  say "install them as root: scripts/setup.sh ${needs[*]}"
+  exit 1
 fi
+
+mkdir -p "$PTSA_HOME"
+exec 9>"$PTSA_SETUP_LOCK"
+flock 9
+# Another set-up may have installed some of it while this one waited.
+mapfile -t packages < <(missing_packages)
+# npm for the needs that install through it.
+if [[ " ${needs[*]} " == *" windows "* || " ${needs[*]} " == *" browser "* ]] && ! command -v npm >/dev/null; then
+  packages+=(nodejs npm)
+fi
+if ((${#packages[@]})); then
+  say "installing ${packages[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${packages[@]}" >/dev/null
+fi
+for need in "${needs[@]}"; do
+  if declare -F "install_$need" >/dev/null; then "install_$need"; fi
+done
