@@ -41,23 +41,23 @@ cat >"$work/faults.txt" <<'FAULTS'
 -     Contained([] { Queue(ComposeZoomMap(PevraNUV_ZoomMap{0, 0, 0, 0})); });
 +     Contained([] { Queue(ComposeZoomMap(PevraNUV_ZoomMap{0, 0, 0, 1})); });
 # the reset zoom map is not all zeros
-@ src/client/sync_thread.cpp
+@ src/client/pieces.h
 - constexpr std::uint32_t kPieceBytes = 1024;          // one read of a message
 + constexpr std::uint32_t kPieceBytes = 1023;          // one read of a message
 # a piece size off by one
-@ src/client/sync_thread.cpp
--             if (waiting > 0) platform::SetEvent(sendEvent);
+@ src/client/link.cpp
+-             if (exchange.waiting > 0) platform::SetEvent(sendEvent);
 +             ;
 # a missed notify: the rest of a batch waits
-@ src/client/sync_thread.cpp
+@ src/client/exchange.cpp
 -             if (transfer.Await(kExchangeTimeoutMs) == platform::WaitResult::Signalled)
 +             if (transfer.Await(platform::kInfinite) == platform::WaitResult::Signalled)
 # a dropped time limit on a reply
-@ src/client/sync_thread.cpp
+@ src/client/link.cpp
 -                 Log(kLogSyncReadFailed);
 +                 Log(kLogSyncLostConnection);
 # a wrong log sentence
-@ src/client/sync_thread.cpp
+@ src/client/pieces.h
 -     std::memcpy(&message[size], bytes, count / 2 * sizeof(char16_t));
 +     std::memcpy(&message[size], bytes + 1, count / 2 * sizeof(char16_t) - 1);
 # a piece decoded one byte off
@@ -69,11 +69,11 @@ cat >"$work/faults.txt" <<'FAULTS'
 -         std::lock_guard<std::recursive_mutex> serialized(m_lock);
 +         std::unique_lock<std::recursive_mutex> serialized(m_lock, std::defer_lock);
 # a lock not taken
-@ src/client/connect.cpp
+@ src/client/connection.cpp
 -     dropped.swap(m_outgoing);
 +     dropped = m_outgoing;
 # what was queued before Connect is sent
-@ src/client/connect.cpp
+@ src/client/connection.cpp
 -     if (!sendOnly) return fail(kLogCouldNotFindService);
 +     if (!sendOnly) return fail(kLogReadModeFailed);
 # a wrong log sentence
@@ -173,25 +173,25 @@ cat >"$work/faults.txt" <<'FAULTS'
 -     if (!event->signalled.exchange(true) && event->sleepers.load() > 0 && !event->wakeupPending.exchange(true)) {
 +     if (!event->signalled.exchange(true) && event->sleepers.load() > 1 && !event->wakeupPending.exchange(true)) {
 # a sleeper not woken
-@ src/client/connect.cpp
--     if (m_awaitingService) return;
-+     ;
+@ src/client/link.cpp
+-     if (m_state == LinkState::AwaitingService) {
++     if (false) {
 # a host's connect while the thread waits for the service starts a second link
-@ src/client/reconnect.cpp
--             if (!TryToReconnect(!failureLogged)) {
-+             if (!TryToReconnect(true)) {
+@ src/client/connection.cpp
+-     const bool logFailure = !reconnect || !m_link.OutageLogged();
++     const bool logFailure = true;
 # every failed attempt of an outage logged
-@ src/client/reconnect.cpp
+@ src/client/outage.cpp
 -     return pause == 0 ? kFirstPauseMs : std::min(2 * pause, kLongestPauseMs);
 +     return kFirstPauseMs;
 # pauses that never grow
-@ src/client/sync_thread.cpp
--             if (waiting == kLinkBroken) return LinkEnd::Broken;
-+             if (waiting == kLinkBroken) return LinkEnd::Failed;
+@ src/client/link.cpp
+-             if (exchange.outcome == Exchange::Outcome::Broken) return End::Broken;
++             if (exchange.outcome == Exchange::Outcome::Broken) return End::Failed;
 # a broken exchange ends the link for good
-@ src/client/sync_thread.cpp
--     if (reply.empty()) return broken ? kLinkBroken : -1;
-+     if (reply.empty()) return kLinkBroken;
+@ src/client/exchange.cpp
+-         if (broken) exchange.outcome = Exchange::Outcome::Broken;
++         exchange.outcome = Exchange::Outcome::Broken;
 # a time-out or an empty reply retried
 @ src/platform/trust.h
 -     return serverUser == callerUser && serverSession == callerSession;
@@ -233,7 +233,7 @@ cat >"$work/faults.txt" <<'FAULTS'
 -         !::GetNamedPipeServerProcessId(requestPipe, &requestServer) || server != requestServer) {
 +         !::GetNamedPipeServerProcessId(requestPipe, &requestServer)) {
 # pipes of two server processes trusted
-@ src/client/connect.cpp [win]
+@ src/client/connection.cpp [win]
 -     if (!platform::PipeServersTrusted(sendOnly.get(), request.get())) return fail(kLogCouldNotFindService);
 +     ;
 # the pipes' server not checked
