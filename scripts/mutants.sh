@@ -5,22 +5,28 @@
 #
 #   scripts/mutants.sh [--list] [--only N,M,...]
 #
-# Faults in portable code run against the native suite (build/linux-debug,
-# every test but the valgrind and package ones, each test at most 60 s). Faults marked [win] (the .def file and src/platform/win) run
-# against the Windows x64 suite under Wine (build/windows-x64) and are
-# counted apart. A fault is caught when its build fails or a test fails.
-# Each fault is reverted before the next; the tree is restored on any exit.
-# Not part of the test command: about a minute a native fault, three a
-# Windows one.
+# The faults go into a worktree of its own in a temporary folder (git
+# worktree add: the commit checked out, plus the uncommitted changes of the
+# tracked files), never into this tree, which stays free to edit and build
+# meanwhile; the worktree and its builds go on any exit. Faults in portable
+# code run against the native suite (the worktree's build/linux-debug, every
+# test but the valgrind and package ones, each test at most 60 s). Faults
+# marked [win] (the .def file and src/platform/win) run against the Windows
+# x64 suite under Wine (its build/windows-x64) and are counted apart. A fault
+# is caught when its build fails or a test fails. Each fault is reverted
+# before the next. Not part of the test command: the two builds first, then
+# about a minute a native fault, three a Windows one.
 set -uo pipefail
 
 . "$(dirname "${BASH_SOURCE[0]}")/env.sh"
-root=$PTSA_ROOT
-build_root=$PTSA_BUILD_ROOT
+ptsa_require native
 work=$(mktemp -d)
+root=$work/tree
+build_root=$root/build
 # Wine's server is ended on the way out only when Windows faults ran: a
 # native-only run must leave alone a test command that uses Wine meanwhile.
-trap 'python3 "$work/apply.py" restore; rm -rf "$work"; [[ ${uses_wine:-0} == 1 ]] && "$PTSA_WINESERVER" -k >/dev/null 2>&1' EXIT
+trap 'git -C "$PTSA_ROOT" worktree remove --force "$root" >/dev/null 2>&1; rm -rf "$work"; git -C "$PTSA_ROOT" worktree prune
+  [[ ${uses_wine:-0} == 1 ]] && "$PTSA_WINESERVER" -k >/dev/null 2>&1' EXIT
 
 # The faults: "@ file" (with "[win]" for the Windows suite), "- line" as it
 # stands, "+ line" as the fault has it, "# what it breaks".
@@ -169,6 +175,10 @@ cat >"$work/faults.txt" <<'FAULTS'
 -         if (length == 0 && PeerClosed(pipe.fd.get())) {
 +         if (length == 0 && false) {
 # a closed peer read as an empty message
+@ src/platform/posix/pipe.cpp
+-     UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
++     UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+# a connect that waits on a full listen queue, under the client's lock
 @ src/platform/posix/thread.cpp
 -     ::pthread_join(*thread, nullptr);
 +     ::pthread_detach(*thread);
@@ -308,6 +318,8 @@ else:
 PY
 
 if [[ ${1:-} == --list ]]; then python3 "$work/apply.py" list; exit 0; fi
+git -C "$PTSA_ROOT" worktree add --detach --quiet "$root" HEAD || exit 2
+git -C "$PTSA_ROOT" diff HEAD --binary | git -C "$root" apply --allow-empty || exit 2
 only=
 [[ ${1:-} == --only ]] && only=",${2:-},"
 
@@ -339,8 +351,8 @@ done | sort -u)
 for kind in $kinds; do
   dir=linux-debug
   [[ $kind == win ]] && dir=windows-x64
-  [[ -f $build_root/$dir/CMakeCache.txt ]] || { echo "no build in $build_root/$dir: run scripts/test.sh $dir first"; exit 2; }
   echo "== $kind faults against $build_root/$dir"
+  cmake --preset "$dir" -S "$root" -B "$build_root/$dir" >"$work/configure.log" 2>&1 || { cat "$work/configure.log"; exit 2; }
   if ! run_suite "$kind" "$dir"; then echo "the $kind suite fails without a fault: fix that first"; exit 2; fi
 done
 
@@ -363,8 +375,6 @@ while IFS=$'\t' read -r number kind path what; do
   printf '%2d %-6s %-16s %-36s %s (%d s)\n' "$number" "$kind" "$verdict" "$path" "$what" $(($(date +%s) - start))
 done < <(python3 "$work/apply.py" list)
 # Rebuild the unfaulted tree.
-cmake --build "$build_root/linux-debug" >/dev/null 2>&1
-[[ -n ${total[win]:-} ]] && cmake --build "$build_root/windows-x64" >/dev/null 2>&1
 for kind in native win; do
   [[ -n ${total[$kind]:-} ]] && echo "$kind: ${caught[$kind]:-0}/${total[$kind]} caught"
 done

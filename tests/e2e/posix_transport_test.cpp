@@ -144,7 +144,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, Peer, ::testing::ValuesIn(kPeerCases),
 
 // ---- Connect never blocks: a frozen service listens and never accepts, and
 // its listen queues (both, or the request pipe's) are full. Connect(0) fails
-// at once and holds no lock another export waits for meanwhile.
+// at once and holds no lock another export waits for meanwhile: timed on
+// PevraNUV_RegisterCallbacks, which takes the client's lock (the connect
+// task holds it while it opens the pipes). PevraNUV_SetLogLevel would not
+// do: it sets the log's own level and never takes the client's lock.
 
 // How many milliseconds body ran, on a thread of its own.
 auto Timed(void (*body)()) {
@@ -172,13 +175,16 @@ TEST_P(FrozenService, ConnectReturnsAtOnceAndHoldsNoLock) {
     static int result = -1;
     auto connect = Timed([] { result = PevraNUV_Connect(0); });
     std::this_thread::sleep_for(20ms);  // inside Connect, unless it has returned
-    auto setLogLevel = Timed([] { PevraNUV_SetLogLevel(3); });
+    auto registration = Timed([] {
+        static const PevraNUV_Callbacks none{};
+        PevraNUV_RegisterCallbacks(&none, nullptr);
+    });
     connect.wait_for(3s);  // the watchdog: then a connect that waits is released
     service.Close();
-    if (connect.wait_for(10s) != std::future_status::ready || setLogLevel.wait_for(10s) != std::future_status::ready)
+    if (connect.wait_for(10s) != std::future_status::ready || registration.wait_for(10s) != std::future_status::ready)
         std::fprintf(stderr, "Connect still blocks with the service gone\n"), std::_Exit(1);
     for (const char* pipe : kPipes) fs::remove(PathOf(folder, pipe));
-    EXPECT_LT(setLogLevel.get(), 500) << "SetLogLevel waited for the client's lock, held across a connect";
+    EXPECT_LT(registration.get(), 500) << "RegisterCallbacks waited for the client's lock, held across a connect";
     EXPECT_LT(connect.get(), 500) << "Connect(0) blocked in a connect";
     EXPECT_EQ(result, 1);
     PevraNUV_Shutdown();
