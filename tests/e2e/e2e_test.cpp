@@ -104,6 +104,16 @@ TEST_F(Restart, AHostsConnectInTheOutageLeavesOneLink) {
         << log->Messages();
 }
 
+// A service that serves the push pipe alone: every attempt of the outage
+// fails at the request pipe, and its trace counts them (a connection each,
+// and natively one more for the wait for the pipe).
+TEST_F(Restart, AnOutageLogsOnlyItsFirstFailedAttempt) {
+    ASSERT_NO_FATAL_FAILURE(GoAway());
+    auto half = StartService({"--no-request-pipe", "--trace"});
+    EXPECT_TRUE(half->WaitForError("#4 process", 10000)) << "the thread stopped trying";
+    EXPECT_EQ(log->Messages(), kOutage);
+}
+
 TEST_F(Restart, ShutdownEndsTheWaitForTheService) {
     ASSERT_NO_FATAL_FAILURE(GoAway());
     const auto start = std::chrono::steady_clock::now();
