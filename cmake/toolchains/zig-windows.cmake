@@ -64,6 +64,13 @@ ptsa_zig_wrapper(dlltool "dlltool -m ${PTSA_DLLTOOL_MACHINE}")
 # name it is called by.
 find_program(PTSA_LLVM_WINDRES NAMES llvm-windres-14 llvm-windres REQUIRED)
 file(CREATE_LINK ${PTSA_LLVM_WINDRES} ${PTSA_WRAPPER_DIR}/${PTSA_TRIPLE}-windres SYMBOLIC)
+# It preprocesses with a program named "clang", looked for beside the name
+# it was called by and then on PATH; Debian's clang-14 installs only
+# "clang-14" on PATH, and without a preprocessor the resource script's
+# macros (VS_FFI_FILEFLAGSMASK) do not parse. A link beside the windres
+# name gives it the one this tree installs.
+find_program(PTSA_RC_CLANG NAMES clang-14 clang REQUIRED)
+file(CREATE_LINK ${PTSA_RC_CLANG} ${PTSA_WRAPPER_DIR}/clang SYMBOLIC)
 
 set(CMAKE_C_COMPILER ${PTSA_WRAPPER_DIR}/${PTSA_TRIPLE}-cc)
 set(CMAKE_CXX_COMPILER ${PTSA_WRAPPER_DIR}/${PTSA_TRIPLE}-c++)
