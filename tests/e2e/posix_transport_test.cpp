@@ -8,13 +8,13 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <functional>
 #include <future>
 
 #include "host.h"
+#include "platform/posix/internal.h"
 #include "usage.h"
 
 namespace fs = std::filesystem;
@@ -28,21 +28,20 @@ std::string PathOf(const fs::path& folder, const char* pipe) { return folder / (
 
 // Sockets closed with the object; closing a listener ends a connect that waits for it.
 struct Sockets {
-    ~Sockets() { Close(); }
-    void Close() { std::for_each(fds.begin(), fds.end(), close), fds.clear(); }
+    void Close() { fds.clear(); }
     // A listener with a backlog of one, run as uid (a client reads the
     // credentials of listen()), or a connection that does not wait.
     bool Add(const std::string& path, bool listener, uid_t uid = geteuid()) {
         sockaddr_un address{AF_UNIX, {}};
         path.copy(address.sun_path, sizeof address.sun_path - 1);
         const auto* where = reinterpret_cast<const sockaddr*>(&address);
-        const int fd = fds.emplace_back(socket(AF_UNIX, SOCK_SEQPACKET | (listener ? 0 : SOCK_NONBLOCK), 0));
+        const int fd = fds.emplace_back(socket(AF_UNIX, SOCK_SEQPACKET | (listener ? 0 : SOCK_NONBLOCK), 0)).get();
         if (!listener) return connect(fd, where, sizeof address) == 0;
         const uid_t self = geteuid();
         const bool ok = bind(fd, where, sizeof address) == 0 && setresuid(-1, uid, -1) == 0 && listen(fd, 1) == 0;
         return setresuid(-1, self, -1) == 0 && ok;
     }
-    std::vector<int> fds;
+    std::vector<PevraNUV::platform::posix::UniqueFd> fds;
 };
 
 // ---- Access control, as root. The client runs with a real uid of its own,
