@@ -34,7 +34,6 @@ public:
     Link(const Link&) = delete;
     Link& operator=(const Link&) = delete;
 
-    LinkState State() const { return m_state; }  // under the client's lock
     // The connect task's last step, under the client's lock, with new pipes
     // in the client: a thread that awaits the service takes them (the
     // handshake just queued wakes it); otherwise a sync thread starts.
