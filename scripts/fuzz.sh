@@ -8,8 +8,10 @@
 #   scripts/fuzz.sh [runs per target] [target...]      (default 2500000, all)
 set -euo pipefail
 
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=${PTSA_FUZZ_BUILD:-$root/build/linux-sanitize}
+. "$(dirname "${BASH_SOURCE[0]}")/env.sh"
+ptsa_require native sanitize
+root=$PTSA_ROOT
+build=${PTSA_FUZZ_BUILD:-$PTSA_BUILD_ROOT/linux-sanitize}
 runs=${1:-2500000}
 shift || true
 targets=("$@")

@@ -5,22 +5,28 @@
 #
 #   scripts/mutants.sh [--list] [--only N,M,...]
 #
-# Faults in portable code run against the native suite (build/linux-debug,
-# every test but the valgrind and package ones, each test at most 60 s). Faults marked [win] (the .def file and src/platform/win) run
-# against the Windows x64 suite under Wine (build/windows-x64) and are
-# counted apart. A fault is caught when its build fails or a test fails.
-# Each fault is reverted before the next; the tree is restored on any exit.
-# Not part of the test command: about a minute a native fault, three a
-# Windows one.
+# The faults go into a worktree of its own in a temporary folder (git
+# worktree add: the commit checked out, plus the uncommitted changes of the
+# tracked files), never into this tree, which stays free to edit and build
+# meanwhile; the worktree and its builds go on any exit. Faults in portable
+# code run against the native suite (the worktree's build/linux-debug, every
+# test but the valgrind and package ones, each test at most 60 s). Faults
+# marked [win] (the .def file and src/platform/win) run against the Windows
+# x64 suite under Wine (its build/windows-x64) and are counted apart. A fault
+# is caught when its build fails or a test fails. Each fault is reverted
+# before the next. Not part of the test command: the two builds first, then
+# about a minute a native fault, three a Windows one.
 set -uo pipefail
 
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-. "$root/scripts/env.sh"
-build_root=${PTSA_BUILD_ROOT:-$root/build}
+. "$(dirname "${BASH_SOURCE[0]}")/env.sh"
+ptsa_require native
 work=$(mktemp -d)
+root=$work/tree
+build_root=$root/build
 # Wine's server is ended on the way out only when Windows faults ran: a
 # native-only run must leave alone a test command that uses Wine meanwhile.
-trap 'python3 "$work/apply.py" restore; rm -rf "$work"; [[ ${uses_wine:-0} == 1 ]] && "$PTSA_WINESERVER" -k >/dev/null 2>&1' EXIT
+trap 'git -C "$PTSA_ROOT" worktree remove --force "$root" >/dev/null 2>&1; rm -rf "$work"; git -C "$PTSA_ROOT" worktree prune
+  [[ ${uses_wine:-0} == 1 ]] && "$PTSA_WINESERVER" -k >/dev/null 2>&1' EXIT
 
 # The faults: "@ file" (with "[win]" for the Windows suite), "- line" as it
 # stands, "+ line" as the fault has it, "# what it breaks".
@@ -41,23 +47,23 @@ cat >"$work/faults.txt" <<'FAULTS'
 -     Contained([] { Queue(ComposeZoomMap(PevraNUV_ZoomMap{0, 0, 0, 0})); });
 +     Contained([] { Queue(ComposeZoomMap(PevraNUV_ZoomMap{0, 0, 0, 1})); });
 # the reset zoom map is not all zeros
-@ src/client/sync_thread.cpp
+@ src/client/pieces.h
 - constexpr std::uint32_t kPieceBytes = 1024;          // one read of a message
 + constexpr std::uint32_t kPieceBytes = 1023;          // one read of a message
 # a piece size off by one
-@ src/client/sync_thread.cpp
--             if (waiting > 0) platform::SetEvent(sendEvent);
+@ src/client/link.cpp
+-             if (exchange.waiting > 0) platform::SetEvent(sendEvent);
 +             ;
 # a missed notify: the rest of a batch waits
-@ src/client/sync_thread.cpp
+@ src/client/exchange.cpp
 -             if (transfer.Await(kExchangeTimeoutMs) == platform::WaitResult::Signalled)
 +             if (transfer.Await(platform::kInfinite) == platform::WaitResult::Signalled)
 # a dropped time limit on a reply
-@ src/client/sync_thread.cpp
+@ src/client/link.cpp
 -                 Log(kLogSyncReadFailed);
 +                 Log(kLogSyncLostConnection);
 # a wrong log sentence
-@ src/client/sync_thread.cpp
+@ src/client/pieces.h
 -     std::memcpy(&message[size], bytes, count / 2 * sizeof(char16_t));
 +     std::memcpy(&message[size], bytes + 1, count / 2 * sizeof(char16_t) - 1);
 # a piece decoded one byte off
@@ -69,11 +75,11 @@ cat >"$work/faults.txt" <<'FAULTS'
 -         std::lock_guard<std::recursive_mutex> serialized(m_lock);
 +         std::unique_lock<std::recursive_mutex> serialized(m_lock, std::defer_lock);
 # a lock not taken
-@ src/client/connect.cpp
+@ src/client/connection.cpp
 -     dropped.swap(m_outgoing);
 +     dropped = m_outgoing;
 # what was queued before Connect is sent
-@ src/client/connect.cpp
+@ src/client/connection.cpp
 -     if (!sendOnly) return fail(kLogCouldNotFindService);
 +     if (!sendOnly) return fail(kLogReadModeFailed);
 # a wrong log sentence
@@ -158,14 +164,18 @@ cat >"$work/faults.txt" <<'FAULTS'
 +     g_logEnabled.store(level > kDebuggerLogLevel, std::memory_order_relaxed);
 # level 4 logs nothing
 @ src/platform/posix/pipe.cpp
--     int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-+     int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-# a connect that blocks on a frozen service
-@ src/platform/posix/pipe.cpp
 -     return S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & 077) == 0;
 +     return S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & 070) == 0;
 # a socket directory open to others
-@ src/platform/posix/process.cpp
+@ src/platform/posix/pipe.cpp
+-         if (length == 0 && PeerClosed(pipe.fd.get())) {
++         if (length == 0 && false) {
+# a closed peer read as an empty message
+@ src/platform/posix/pipe.cpp
+-     UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
++     UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+# a connect that blocks on a frozen service (under the client's lock: RegisterCallbacks waits)
+@ src/platform/posix/thread.cpp
 -     ::pthread_join(*thread, nullptr);
 +     ::pthread_detach(*thread);
 # Shutdown returns before the sync thread has ended
@@ -173,25 +183,25 @@ cat >"$work/faults.txt" <<'FAULTS'
 -     if (!event->signalled.exchange(true) && event->sleepers.load() > 0 && !event->wakeupPending.exchange(true)) {
 +     if (!event->signalled.exchange(true) && event->sleepers.load() > 1 && !event->wakeupPending.exchange(true)) {
 # a sleeper not woken
-@ src/client/connect.cpp
--     if (m_awaitingService) return;
-+     ;
+@ src/client/link.cpp
+-     if (m_state == LinkState::AwaitingService) {
++     if (false) {
 # a host's connect while the thread waits for the service starts a second link
-@ src/client/reconnect.cpp
--             if (!TryToReconnect(!failureLogged)) {
-+             if (!TryToReconnect(true)) {
+@ src/client/connection.cpp
+-     const bool logFailure = !reconnect || !m_link.OutageLogged();
++     const bool logFailure = true;
 # every failed attempt of an outage logged
-@ src/client/reconnect.cpp
+@ src/client/outage.cpp
 -     return pause == 0 ? kFirstPauseMs : std::min(2 * pause, kLongestPauseMs);
 +     return kFirstPauseMs;
 # pauses that never grow
-@ src/client/sync_thread.cpp
--             if (waiting == kLinkBroken) return LinkEnd::Broken;
-+             if (waiting == kLinkBroken) return LinkEnd::Failed;
+@ src/client/link.cpp
+-             if (exchange.outcome == Exchange::Outcome::Broken) return End::Broken;
++             if (exchange.outcome == Exchange::Outcome::Broken) return End::Failed;
 # a broken exchange ends the link for good
-@ src/client/sync_thread.cpp
--     if (reply.empty()) return broken ? kLinkBroken : -1;
-+     if (reply.empty()) return kLinkBroken;
+@ src/client/exchange.cpp
+-         if (broken) exchange.outcome = Exchange::Outcome::Broken;
++         exchange.outcome = Exchange::Outcome::Broken;
 # a time-out or an empty reply retried
 @ src/platform/trust.h
 -     return serverUser == callerUser && serverSession == callerSession;
@@ -245,7 +255,7 @@ cat >"$work/faults.txt" <<'FAULTS'
 -     DWORD mode = PIPE_READMODE_MESSAGE;
 +     DWORD mode = PIPE_READMODE_BYTE;
 # a pipe read as bytes, not messages
-@ src/platform/win/process.cpp [win]
+@ src/platform/win/thread.cpp [win]
 -     ::WaitForSingleObject(m_thread, INFINITE);
 +     ;
 # Shutdown returns before the sync thread has ended
@@ -261,7 +271,7 @@ cat >"$work/faults.txt" <<'FAULTS'
 -         !::GetNamedPipeServerProcessId(requestPipe, &requestServer) || server != requestServer) {
 +         !::GetNamedPipeServerProcessId(requestPipe, &requestServer)) {
 # pipes of two server processes trusted
-@ src/client/connect.cpp [win]
+@ src/client/connection.cpp [win]
 -     if (!platform::PipeServersTrusted(sendOnly.get(), request.get())) return fail(kLogCouldNotFindService);
 +     ;
 # the pipes' server not checked
@@ -364,6 +374,8 @@ else:
 PY
 
 if [[ ${1:-} == --list ]]; then python3 "$work/apply.py" list; exit 0; fi
+git -C "$PTSA_ROOT" worktree add --detach --quiet "$root" HEAD || exit 2
+git -C "$PTSA_ROOT" diff HEAD --binary | git -C "$root" apply --allow-empty || exit 2
 only=
 [[ ${1:-} == --only ]] && only=",${2:-},"
 
@@ -395,8 +407,8 @@ done | sort -u)
 for kind in $kinds; do
   dir=linux-debug
   [[ $kind == win ]] && dir=windows-x64
-  [[ -f $build_root/$dir/CMakeCache.txt ]] || { echo "no build in $build_root/$dir: run scripts/test.sh $dir first"; exit 2; }
   echo "== $kind faults against $build_root/$dir"
+  cmake --preset "$dir" -S "$root" -B "$build_root/$dir" >"$work/configure.log" 2>&1 || { cat "$work/configure.log"; exit 2; }
   if ! run_suite "$kind" "$dir"; then echo "the $kind suite fails without a fault: fix that first"; exit 2; fi
 done
 
@@ -419,8 +431,6 @@ while IFS=$'\t' read -r number kind path what; do
   printf '%2d %-6s %-16s %-36s %s (%d s)\n' "$number" "$kind" "$verdict" "$path" "$what" $(($(date +%s) - start))
 done < <(python3 "$work/apply.py" list)
 # Rebuild the unfaulted tree.
-cmake --build "$build_root/linux-debug" >/dev/null 2>&1
-[[ -n ${total[win]:-} ]] && cmake --build "$build_root/windows-x64" >/dev/null 2>&1
 for kind in native win; do
   [[ -n ${total[$kind]:-} ]] && echo "$kind: ${caught[$kind]:-0}/${total[$kind]} caught"
 done

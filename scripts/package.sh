@@ -11,23 +11,24 @@
 # With all three targets, also the .NET binding's NuGet package
 # dist/PTabletSettings.<version>.nupkg and its .snupkg (scripts/nuget-pack.sh,
 # dotnet pack) with the three staged libraries.
-# Installs what is missing first (scripts/setup.sh, as root).
+# Installs what is missing first (scripts/setup.sh native windows dotnet;
+# without root it only checks).
 set -euo pipefail
 
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-. "$root/scripts/env.sh"
+. "$(dirname "${BASH_SOURCE[0]}")/env.sh"
+root=$PTSA_ROOT
 all_targets=(linux-x64 windows-x64 windows-arm64)
 if (($#)); then targets=("$@"); else targets=("${all_targets[@]}"); fi
 for target in "${targets[@]}"; do
   [[ " ${all_targets[*]} " == *" $target "* ]] || { echo "unknown target $target (known: ${all_targets[*]})" >&2; exit 2; }
 done
 
-"$root/scripts/setup.sh"
+ptsa_require native windows dotnet
 mkdir -p "$root/dist"
 declare -A native # target -> its staged library, for the NuGet package
 
 for target in "${targets[@]}"; do
-  build=$root/build/release-$target
+  build=$PTSA_BUILD_ROOT/release-$target
   configure=(cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPTSA_BUILD_TESTS=OFF)
   case $target in
   windows-*) configure+=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/$target.cmake") ;;

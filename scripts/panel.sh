@@ -9,13 +9,10 @@
 # Uses the native Debug build in build/linux-debug (or $PTSA_BUILD_ROOT).
 set -euo pipefail
 
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build_dir=${PTSA_BUILD_ROOT:-$root/build}/linux-debug
-
-# Installs what is missing (quick when all is there; needs root).
-if [[ $(id -u) == 0 ]]; then
-  "$root/scripts/setup.sh"
-fi
+. "$(dirname "${BASH_SOURCE[0]}")/env.sh"
+ptsa_require native tests
+root=$PTSA_ROOT
+build_dir=$PTSA_BUILD_ROOT/linux-debug
 if [[ ! -f $build_dir/CMakeCache.txt ]]; then
   cmake --preset linux-debug -S "$root" -B "$build_dir" >/dev/null
 fi

@@ -7,19 +7,17 @@
 #
 #   scripts/run.sh [seconds]    seconds the host stays connected at the end
 #
-# Uses the native Debug build in build/linux-debug (or $PTSA_BUILD_ROOT).
+# Uses the native Debug build in build/linux-debug (or $PTSA_BUILD_ROOT), and
+# needs nothing but the native set-up (scripts/setup.sh native): without
+# root it only checks that, and says what is missing.
 set -euo pipefail
 
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build_dir=${PTSA_BUILD_ROOT:-$root/build}/linux-debug
-
-# Installs what is missing (quick when all is there; needs root).
-if [[ $(id -u) == 0 ]]; then
-  "$root/scripts/setup.sh"
-fi
+. "$(dirname "${BASH_SOURCE[0]}")/env.sh"
+ptsa_require native
+build_dir=$PTSA_BUILD_ROOT/linux-debug
 
 if [[ ! -f $build_dir/CMakeCache.txt ]]; then
-  cmake --preset linux-debug -S "$root" -B "$build_dir" >/dev/null
+  cmake --preset linux-debug -S "$PTSA_ROOT" -B "$build_dir" >/dev/null
 fi
 cmake --build "$build_dir" --target ptsa_demo_host pevra-settings-service >/dev/null
 

@@ -15,7 +15,8 @@
 #                    self-contained win-x64 host with the package, under Wine
 #                    against the Windows reference service
 #
-# Installs what is missing first (scripts/setup.sh, as root). Builds go to
+# Installs what the named suites need first (scripts/setup.sh, by need);
+# without root it only checks that, and says what is missing. Builds go to
 # build/<name> (or $PTSA_BUILD_ROOT/<name>). Prints each suite's ctest summary
 # and ends with one line "N passed, N failed" over all suites; exits non-zero
 # on any failure.
@@ -23,11 +24,23 @@
 #   scripts/test.sh [name...]     only the named suites
 set -uo pipefail
 
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-. "$root/scripts/env.sh"
-build_root=${PTSA_BUILD_ROOT:-$root/build}
+. "$(dirname "${BASH_SOURCE[0]}")/env.sh"
+root=$PTSA_ROOT
+build_root=$PTSA_BUILD_ROOT
 all_suites=(linux-debug linux-sanitize windows-x64 windows-arm64 nuget)
 if (($#)); then suites=("$@"); else suites=("${all_suites[@]}"); fi
+
+# What each suite needs installed (scripts/setup.sh); the emulated ARM64
+# platform belongs to scripts/arm64-setup.sh.
+declare -A suite_needs=(
+  [linux-debug]="native tests browser dotnet"
+  [linux-sanitize]="native tests sanitize browser"
+  [windows-x64]="native windows wine browser"
+  [windows-arm64]="native windows"
+  [nuget]="native windows wine dotnet"
+)
+needs=()
+for suite in "${suites[@]}"; do needs+=(${suite_needs[$suite]:-}); done
 
 passed=0
 failed=0
@@ -119,8 +132,8 @@ wine_up() {
 wine_down() { "$PTSA_WINESERVER" -k >/dev/null 2>&1 || true; }
 
 start_all=$(now)
-if ! "$root/scripts/setup.sh"; then
-  echo "scripts/setup.sh failed"
+if ! "$root/scripts/setup.sh" $(printf '%s\n' "${needs[@]}" native | sort -u); then
+  echo "the set-up is incomplete (scripts/setup.sh, above)"
   echo "0 passed, 1 failed"
   exit 1
 fi

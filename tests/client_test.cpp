@@ -16,6 +16,14 @@
 #include "platform/trust.h"
 #include "test_support.h"
 
+namespace PevraNUV {
+// The client's private queue and gate, as these tests see them.
+struct ClientProbe {
+    static std::deque<std::u16string>& Outgoing(SettingsClient& client) { return client.m_outgoing; }
+    static void CloseToTasks(SettingsClient& client) { client.m_shuttingDown = true; }
+};
+}  // namespace PevraNUV
+
 namespace {
 
 using namespace PevraNUV;
@@ -48,7 +56,7 @@ TEST(RunSerialized, NestsContainsAndStopsAtShutdown) {
     client.RunSerialized([] { throw std::runtime_error("contained"); });
     std::thread other([&] { client.RunSerialized([&] { ran += "other-thread "; }); });
     other.join();  // the lock was released after the exception
-    client.m_shuttingDown = true;
+    ClientProbe::CloseToTasks(client);
     client.RunSerialized([&] { ran += "after-stop"; });
     EXPECT_EQ(ran, "nested outer other-thread ");
 }
@@ -62,9 +70,9 @@ TEST(Shutdown, LeavesAFreshClient) {
     PevraNUV_Shutdown();
     EXPECT_NE(g_client.load(), old);
     EXPECT_FALSE(g_logEnabled.load()) << "the log level is 3 again";
-    EXPECT_TRUE(CurrentClient().m_outgoing.empty());
+    EXPECT_TRUE(ClientProbe::Outgoing(CurrentClient()).empty());
     recorder.Take();
-    CurrentClient().m_hosts.NotifyHosts(&PevraNUV_Callbacks::OnTiltSensitivity, 1);
+    CurrentClient().Hosts().NotifyHosts(&PevraNUV_Callbacks::OnTiltSensitivity, 1);
     EXPECT_EQ(recorder.Take(), "") << "registrations go with the old client";
 }
 
@@ -80,9 +88,9 @@ TEST(Exports, EachSetterWritesItsOwnSetting) {
         {[] { PevraNUV_SetMenuCenterRightClick(3); }, R"(RadialMenuCenterRightClick":"3"})"},
     };
     for (const auto& [call, written] : cases) {
-        CurrentClient().m_outgoing.clear();
+        ClientProbe::Outgoing(CurrentClient()).clear();
         call();
-        const auto& queued = CurrentClient().m_outgoing;
+        const auto& queued = ClientProbe::Outgoing(CurrentClient());
         const std::string first = queued.empty() ? "" : std::string(queued.front().begin(), queued.front().end());
         EXPECT_EQ(first.substr(first.size() - std::min(first.size(), written.size())), written);
         EXPECT_EQ(queued.size(), written.empty() ? 0u : 2u) << written;
@@ -98,16 +106,16 @@ TEST(KeyCapture, FinishZeroesTheBufferAndHandsOverWhatFits) {
     } cases[] = {{u"ctrl+z", 14, "ctrl+z"}, {u"ctrl+z", 15, "ctrl+z"}, {u"ctrl+z", 13, ""}, {u"", 2, ""}, {u"ab", 0, ""}};
     for (const auto& c : cases) {
         SettingsClient client;
-        client.m_cache.m_capturedKeys = c.captured;
+        client.Cache().m_capturedKeys = c.captured;
         PevraNUV_Char buffer[10];
         std::fill(std::begin(buffer), std::end(buffer), PevraNUV_Char{'#'});
         FinishKeyCapture(client, c.bytes ? buffer : nullptr, c.bytes);
         EXPECT_EQ(ptsa_test::Narrow(buffer), c.bytes ? c.handed : std::string(10, '#')) << c.bytes;
         for (std::size_t unit = c.handed.size(); unit < c.bytes / 2; ++unit) EXPECT_EQ(buffer[unit], 0);
         if (c.bytes % 2) EXPECT_EQ(reinterpret_cast<unsigned char*>(buffer)[c.bytes - 1], 0);
-        EXPECT_TRUE(client.m_cache.m_capturedKeys.empty()) << "forgotten either way";
-        ASSERT_EQ(client.m_outgoing.size(), 1u);
-        EXPECT_NE(client.m_outgoing[0].find(u"KeystrokeCapture\":\"0\""), std::u16string::npos);
+        EXPECT_TRUE(client.Cache().m_capturedKeys.empty()) << "forgotten either way";
+        ASSERT_EQ(ClientProbe::Outgoing(client).size(), 1u);
+        EXPECT_NE(ClientProbe::Outgoing(client)[0].find(u"KeystrokeCapture\":\"0\""), std::u16string::npos);
     }
 }
 

@@ -60,7 +60,7 @@ void PevraNUV_SetLogLevel(int level) {
 void PevraNUV_RegisterCallbacks(const PevraNUV_Callbacks* callbacks, void* context) {
     Contained([&] {
         SettingsClient& client = CurrentClient();
-        client.RunSerialized([&] { client.m_hosts.Register(callbacks, context); });
+        client.RunSerialized([&] { client.Hosts().Register(callbacks, context); });
     });
 }
 

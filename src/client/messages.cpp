@@ -61,7 +61,11 @@ Judgement JudgeReply(std::u16string_view request, std::u16string_view reply) {
         judgement.hasValue = CutValue(request, judgement.key) && CutValue(reply, judgement.value);
         return judgement;
     case RequestKind::Handshake:
-        // An ordering test: any reply that does not sort before the reference.
+        // An ordering test, not an equality: the handshake's reply carries
+        // the service's protocol version where a write's carries "1". A
+        // service of this version or a later one ({"Ack":"2"}) sorts at or
+        // after the reference and is talked to; an older one ({"Ack":"0"})
+        // sorts before it and is refused.
         if (reply.compare(kWriteReplyMark) < 0) {
             judgement.logMessage = kLogUnknownProtocolVersion;
             return judgement;

@@ -61,7 +61,7 @@ void SettingsClient::StopSyncThread() {
     // thread has seen it, which is always, whatever it is doing, within the
     // time limit of an exchange in progress.
     platform::SetEvent(m_stopEvent.get());
-    m_syncThread.Join();
+    m_link.Join();
 }
 
 void SettingsClient::EnqueueMessages(const std::vector<std::u16string>& messages) {

@@ -5,11 +5,12 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
-#include <string_view>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "client/link.h"
 #include "dispatch/host_registry.h"
 #include "dispatch/value_cache.h"
 #include "platform/platform.h"
@@ -49,7 +50,10 @@ public:
     void EnqueueMessages(const std::vector<std::u16string>& messages);
     void EnqueueMessage(const std::u16string& message);
 
-    // Connects to the service; 0 connected, 1 not available.
+    // Connects to the service (connection.cpp); 0 when the pipes are open
+    // (a link linking, linked or ended for good), 1 when the service is not
+    // available or the connect task failed. reconnect: the sync thread's
+    // own attempt in an outage, which logs only the outage's first failure.
     int Connect(int timeout, bool reconnect);
 
     // Signals the stop event and joins the sync thread: when it returns, no
@@ -59,77 +63,46 @@ public:
     // Hands a received value to the handler of its key, as a task.
     void DispatchValue(std::u16string_view key, std::u16string_view value);
 
-    bool IsConnected() {
+    // The host-facing state; only inside a task.
+    HostRegistry& Hosts() { return m_hosts; }
+    ValueCache& Cache() { return m_cache; }
+
+private:
+    friend class Link;         // the sync thread's side of the link
+    friend struct ClientProbe;  // the unit tests' view of the queue and the gate
+
+    // The connect task (connection.cpp): opens both pipes, queues the
+    // handshake and hands the pipes to the link. 0, or 1 on failure (logged
+    // unless logFailure is false). Open pipes are left alone.
+    int OpenPipes(bool logFailure);
+    bool PipesOpen() {
         std::lock_guard<std::recursive_mutex> guard(m_lock);
         return static_cast<bool>(m_sendOnlyPipe);
     }
 
     // ---- Touched only under m_lock, except where a comment says otherwise.
     std::recursive_mutex m_lock;
-    // Set once the sync thread has taken the stop signal, and by the
-    // destructor; read by RunSerialized under m_lock. Atomic: it is set
-    // before the lock is taken.
+    // Set by the link's stop step and by the destructor; read by
+    // RunSerialized under m_lock. Atomic: it is set before the lock is taken.
     std::atomic<bool> m_shuttingDown{false};
     std::u16string m_sendOnlyPipeName;
     std::u16string m_pipeName;
-    // Both open or both closed. A link that broke (the service went away)
-    // has them closed while the sync thread waits for the service to come
-    // back; a link that ended on a refused reply or a time-out keeps them
-    // open (and Connect keeps reporting 0) until the client goes.
+    // Both open or both closed: open while the link is linking, linked or
+    // ended for good (a refused reply or a time-out keeps them open, and
+    // Connect keeps reporting 0, until the client goes); closed while it is
+    // none or waiting for the service. Opened only by the connect task,
+    // closed only by the link (link.cpp).
     platform::UniqueHandle m_sendOnlyPipe;
     platform::UniqueHandle m_pipe;
     // Open for the client's whole life. The sync thread only waits on them.
     const platform::UniqueHandle m_stopEvent;
     const platform::UniqueHandle m_sendEvent;
     std::deque<std::u16string> m_outgoing;
-    // Set by the sync thread while its link is down and it waits for the
-    // service: a connect then leaves the new pipes to that thread instead
-    // of starting another.
-    bool m_awaitingService = false;
     HostRegistry m_hosts;
     ValueCache m_cache;
-
-private:
-    // How a link ends: on the stop signal; broken, because the service
-    // closed its end or went away (the thread then waits for it to come
-    // back); or failed for good, on a refused reply or a time-out, where
-    // trying again would only fail again.
-    enum class LinkEnd { Stopped, Broken, Failed };
-    // SendNextMessage's result for an exchange that failed on a broken pipe.
-    static constexpr std::int64_t kLinkBroken = -2;
-
-    // The connect task: opens both pipes, queues the handshake, and starts
-    // the sync thread unless one is waiting to take the link. Sets result
-    // to 1 on failure, logged unless logFailure is false.
-    void OpenPipes(bool reconnect, int& result, bool logFailure = true);
-
-    // The sync thread: one link after another, each until it ends.
-    static std::uint32_t SyncThread(void* client);
-    void RunSyncThread();
-    // One link: writes the queued requests one at a time, receives the
-    // values the service pushes. answered is set once the queue has been
-    // emptied (the handshake is through).
-    LinkEnd RunLink(platform::Handle sendOnlyPipe, platform::Handle requestPipe, bool& answered);
-    // One exchange on the request pipe: the number of messages still
-    // waiting, -1 on failure, kLinkBroken on a broken pipe. It completes on
-    // exchangeEvent and reads the reply into reply, both of which the link
-    // reuses for all its exchanges.
-    std::int64_t SendNextMessage(platform::Handle requestPipe, platform::Handle exchangeEvent, std::u16string& reply);
-    // Takes the pipes out of the client under the lock and closes them after
-    // it: for good when the link stopped, or until the service is back.
-    void ClosePipes(LinkEnd end);
-
-    // After a broken link (reconnect.cpp): closes the pipes and tries to
-    // connect again, pause after pause, until a link is up (its pipes are
-    // returned) or the stop signal comes (false).
-    bool AwaitService(std::uint32_t& pause, platform::Handle& sendOnlyPipe, platform::Handle& requestPipe);
-    int WaitBeforeAttempt(std::uint32_t pause);
-    bool TryToReconnect(bool logFailure);
-    bool TakeLink(platform::Handle& sendOnlyPipe, platform::Handle& requestPipe);
-
-    // Joined by StopSyncThread and by the destructor; started by OpenPipes.
-    // Declared last: it goes first, while everything it uses is still there.
-    platform::Thread m_syncThread;
+    // Declared last: its thread goes first, while everything it uses is
+    // still there.
+    Link m_link{*this};
 };
 
 }  // namespace PevraNUV

@@ -68,6 +68,12 @@ private:
 
 // ---- Events and waits --------------------------------------------------
 
+// Manual-reset events. Any thread may set or reset one; one thread at a time
+// waits on it (WaitForOne, WaitForAny, a Transfer's Await): the POSIX layer
+// wakes a sleeping waiter through a descriptor that the woken thread drains,
+// so a second thread asleep on the same event could sleep on. The client's
+// events all have one waiter, the sync thread.
+//
 // An unnamed manual-reset event, not signalled; kInvalidHandle on failure.
 Handle CreateManualResetEvent();
 bool SetEvent(Handle event);    // false when the handle is not an open event
@@ -81,8 +87,6 @@ WaitResult WaitForOne(Handle object, std::uint32_t milliseconds);
 constexpr int kWaitTimedOut = -1;
 constexpr int kWaitFailed = -2;
 int WaitForAny(const Handle* objects, std::size_t count, std::uint32_t milliseconds);
-
-void Sleep(std::uint32_t milliseconds);
 
 // ---- Pipes -------------------------------------------------------------
 

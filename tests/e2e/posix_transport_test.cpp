@@ -8,13 +8,13 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <functional>
 #include <future>
 
 #include "host.h"
+#include "platform/posix/internal.h"
 #include "usage.h"
 
 namespace fs = std::filesystem;
@@ -28,21 +28,20 @@ std::string PathOf(const fs::path& folder, const char* pipe) { return folder / (
 
 // Sockets closed with the object; closing a listener ends a connect that waits for it.
 struct Sockets {
-    ~Sockets() { Close(); }
-    void Close() { std::for_each(fds.begin(), fds.end(), close), fds.clear(); }
+    void Close() { fds.clear(); }
     // A listener with a backlog of one, run as uid (a client reads the
     // credentials of listen()), or a connection that does not wait.
     bool Add(const std::string& path, bool listener, uid_t uid = geteuid()) {
         sockaddr_un address{AF_UNIX, {}};
         path.copy(address.sun_path, sizeof address.sun_path - 1);
         const auto* where = reinterpret_cast<const sockaddr*>(&address);
-        const int fd = fds.emplace_back(socket(AF_UNIX, SOCK_SEQPACKET | (listener ? 0 : SOCK_NONBLOCK), 0));
+        const int fd = fds.emplace_back(socket(AF_UNIX, SOCK_SEQPACKET | (listener ? 0 : SOCK_NONBLOCK), 0)).get();
         if (!listener) return connect(fd, where, sizeof address) == 0;
         const uid_t self = geteuid();
         const bool ok = bind(fd, where, sizeof address) == 0 && setresuid(-1, uid, -1) == 0 && listen(fd, 1) == 0;
         return setresuid(-1, self, -1) == 0 && ok;
     }
-    std::vector<int> fds;
+    std::vector<PevraNUV::platform::posix::UniqueFd> fds;
 };
 
 // ---- Access control, as root. The client runs with a real uid of its own,
@@ -144,7 +143,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, Peer, ::testing::ValuesIn(kPeerCases),
 
 // ---- Connect never blocks: a frozen service listens and never accepts, and
 // its listen queues (both, or the request pipe's) are full. Connect(0) fails
-// at once and holds no lock another export waits for meanwhile.
+// at once and holds no lock another export waits for meanwhile: timed on
+// PevraNUV_RegisterCallbacks, which takes the client's lock (the connect
+// task holds it while it opens the pipes). PevraNUV_SetLogLevel would not
+// do: it sets the log's own level and never takes the client's lock.
 
 // How many milliseconds body ran, on a thread of its own.
 auto Timed(void (*body)()) {
@@ -172,13 +174,16 @@ TEST_P(FrozenService, ConnectReturnsAtOnceAndHoldsNoLock) {
     static int result = -1;
     auto connect = Timed([] { result = PevraNUV_Connect(0); });
     std::this_thread::sleep_for(20ms);  // inside Connect, unless it has returned
-    auto setLogLevel = Timed([] { PevraNUV_SetLogLevel(3); });
+    auto registration = Timed([] {
+        static const PevraNUV_Callbacks none{};
+        PevraNUV_RegisterCallbacks(&none, nullptr);
+    });
     connect.wait_for(3s);  // the watchdog: then a connect that waits is released
     service.Close();
-    if (connect.wait_for(10s) != std::future_status::ready || setLogLevel.wait_for(10s) != std::future_status::ready)
+    if (connect.wait_for(10s) != std::future_status::ready || registration.wait_for(10s) != std::future_status::ready)
         std::fprintf(stderr, "Connect still blocks with the service gone\n"), std::_Exit(1);
     for (const char* pipe : kPipes) fs::remove(PathOf(folder, pipe));
-    EXPECT_LT(setLogLevel.get(), 500) << "SetLogLevel waited for the client's lock, held across a connect";
+    EXPECT_LT(registration.get(), 500) << "RegisterCallbacks waited for the client's lock, held across a connect";
     EXPECT_LT(connect.get(), 500) << "Connect(0) blocked in a connect";
     EXPECT_EQ(result, 1);
     PevraNUV_Shutdown();

@@ -5,15 +5,12 @@
 
 #include <cerrno>
 #include <chrono>
-#include <thread>
 #include <vector>
 
 #include "platform/posix/internal.h"
 
 namespace PevraNUV::platform {
 namespace posix {
-
-EventObject::~EventObject() { ::close(fd); }
 
 EventObject* AsEvent(Handle handle) {
     if (handle == kInvalidHandle || handle == nullptr) return nullptr;
@@ -32,7 +29,7 @@ namespace {
 void DrainWakeup(EventObject& event) {
     event.wakeupPending = false;
     std::uint64_t count;
-    while (::read(event.fd, &count, sizeof count) == sizeof count) {
+    while (::read(event.fd.get(), &count, sizeof count) == sizeof count) {
     }
 }
 
@@ -55,9 +52,9 @@ void CloseHandle(Handle handle) {
 }
 
 Handle CreateManualResetEvent() {
-    int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (fd < 0) return kInvalidHandle;
-    return static_cast<posix::Object*>(new EventObject(fd));
+    posix::UniqueFd fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    if (!fd) return kInvalidHandle;
+    return static_cast<posix::Object*>(new EventObject(std::move(fd)));
 }
 
 bool SetEvent(Handle handle) {
@@ -68,7 +65,7 @@ bool SetEvent(Handle handle) {
     // either it sees the flag or this sees it (both sequentially consistent).
     if (!event->signalled.exchange(true) && event->sleepers.load() > 0 && !event->wakeupPending.exchange(true)) {
         const std::uint64_t one = 1;
-        ssize_t ignored = ::write(event->fd, &one, sizeof one);
+        ssize_t ignored = ::write(event->fd.get(), &one, sizeof one);
         (void)ignored;
     }
     return true;
@@ -112,7 +109,7 @@ int WaitForAny(const Handle* objects, std::size_t count, std::uint32_t milliseco
         std::size_t used = 0;
         if (index < 0) {
             for (std::size_t i = 0; i < count; ++i) {
-                entries[used++] = {events[i]->fd, POLLIN, 0};
+                entries[used++] = {events[i]->fd.get(), POLLIN, 0};
                 if (events[i]->armedBy) posix::AddArmedPollEntry(*events[i], entries[used++]);
             }
             int timeout = -1;
@@ -136,7 +133,5 @@ int WaitForAny(const Handle* objects, std::size_t count, std::uint32_t milliseco
         if (ready == 0 && milliseconds != kInfinite && Clock::now() >= deadline) return kWaitTimedOut;
     }
 }
-
-void Sleep(std::uint32_t milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
 }  // namespace PevraNUV::platform

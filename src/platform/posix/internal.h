@@ -2,6 +2,7 @@
 #pragma once
 
 #include <poll.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdint>
@@ -10,6 +11,39 @@
 #include "platform/platform.h"
 
 namespace PevraNUV::platform::posix {
+
+// Owns one file descriptor and closes it when it goes out of scope: the
+// POSIX counterpart of UniqueHandle, with the same operations. A moved-from
+// owner holds -1.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : m_fd(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : m_fd(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        reset(other.release());
+        return *this;
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd() { reset(); }
+
+    int get() const { return m_fd; }
+    explicit operator bool() const { return m_fd >= 0; }
+    int release() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
+    void reset(int fd = -1) {
+        const int old = m_fd;
+        m_fd = fd;
+        if (old >= 0) ::close(old);
+    }
+
+private:
+    int m_fd = -1;
+};
 
 class Object {
 public:
@@ -27,9 +61,8 @@ public:
 // is what the kernel does for an overlapped transfer on Windows.
 class EventObject : public Object {
 public:
-    explicit EventObject(int fd) : Object(Kind::Event), fd(fd) {}
-    ~EventObject() override;
-    const int fd;
+    explicit EventObject(UniqueFd fd) : Object(Kind::Event), fd(std::move(fd)) {}
+    const UniqueFd fd;
     std::atomic<bool> signalled{false};
     std::atomic<int> sleepers{0};       // threads that may be blocked in poll on fd
     std::atomic<bool> wakeupPending{false};  // fd was written and not yet drained
@@ -40,9 +73,8 @@ public:
 // it is kept whole and handed out in pieces of the reader's size.
 class PipeObject : public Object {
 public:
-    PipeObject(int fd, bool readsAtOnce) : Object(Kind::Pipe), fd(fd), readsAtOnce(readsAtOnce) {}
-    ~PipeObject() override;
-    int fd;
+    PipeObject(UniqueFd fd, bool readsAtOnce) : Object(Kind::Pipe), fd(std::move(fd)), readsAtOnce(readsAtOnce) {}
+    const UniqueFd fd;
     // Whether a new read tries the socket at once: on the send-only pipe
     // values are often queued already; on the request pipe a read follows
     // our own write, and its reply cannot be there yet, so a try would only

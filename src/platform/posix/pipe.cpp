@@ -20,8 +20,6 @@
 namespace PevraNUV::platform {
 namespace posix {
 
-PipeObject::~PipeObject() { ::close(fd); }
-
 namespace {
 
 constexpr std::uint32_t kErrorBrokenPipe = 109;  // ERROR_BROKEN_PIPE
@@ -57,15 +55,15 @@ bool DirectoryIsTrusted() {
 // with a full listen queue (a frozen service) it fails with EAGAIN instead
 // of waiting, as CreateFileW fails on a busy pipe. The socket blocks again
 // once connected: the transfers sleep in the receive itself.
-int ConnectTo(const sockaddr_un& address) {
-    int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) return -1;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-        int error = errno;
-        ::close(fd);
-        errno = error;
-        return -1;
+// On failure errno tells why (EAGAIN: a full listen queue).
+UniqueFd ConnectTo(const sockaddr_un& address) {
+    UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd) return fd;
+    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK) != 0) {
+        const int error = errno;
+        fd.reset();
+        errno = error;  // close may have changed it
     }
     return fd;
 }
@@ -90,11 +88,7 @@ bool WaitForPipe(const std::u16string& path, std::uint32_t milliseconds) {
     if (!posix::SocketPath(path, address) || !posix::DirectoryIsTrusted()) return false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     for (;;) {
-        int fd = posix::ConnectTo(address);
-        if (fd >= 0) {
-            ::close(fd);
-            return true;
-        }
+        if (posix::ConnectTo(address)) return true;
         // A full backlog is a busy pipe: wait for it. Anything else (no
         // such file, nobody listening) fails at once, as on Windows.
         if (errno != EAGAIN) return false;
@@ -106,14 +100,9 @@ bool WaitForPipe(const std::u16string& path, std::uint32_t milliseconds) {
 Handle OpenPipe(const std::u16string& path, PipeAccess access) {
     sockaddr_un address;
     if (!posix::SocketPath(path, address) || !posix::DirectoryIsTrusted()) return kInvalidHandle;
-    int fd = posix::ConnectTo(address);
-    if (fd < 0) return kInvalidHandle;
-    if (!posix::PeerIsTrusted(fd)) {
-        ::close(fd);
-        return kInvalidHandle;
-    }
-    auto* pipe = new (std::nothrow) PipeObject(fd, access == PipeAccess::ReadOnly);
-    if (!pipe) ::close(fd);
+    posix::UniqueFd fd = posix::ConnectTo(address);
+    if (!fd || !posix::PeerIsTrusted(fd.get())) return kInvalidHandle;
+    auto* pipe = new (std::nothrow) PipeObject(std::move(fd), access == PipeAccess::ReadOnly);
     return pipe ? static_cast<posix::Object*>(pipe) : kInvalidHandle;
 }
 
@@ -187,7 +176,7 @@ public:
             return true;
         }
         // The record's full length first, so that it is never truncated.
-        return Receive(transfer, *pipe, ::recv(pipe->fd, nullptr, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT));
+        return Receive(transfer, *pipe, ::recv(pipe->fd.get(), nullptr, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT));
     }
 
     // Waits for a read's record in the receive itself: one system call
@@ -197,7 +186,7 @@ public:
         if (!SetReceiveTimeout(pipe, milliseconds)) return WaitForOne(Event(transfer), milliseconds);
         ssize_t length;
         do {
-            length = ::recv(pipe.fd, nullptr, 0, MSG_PEEK | MSG_TRUNC);
+            length = ::recv(pipe.fd.get(), nullptr, 0, MSG_PEEK | MSG_TRUNC);
         } while (length < 0 && errno == EINTR);
         if (Receive(transfer, pipe, length)) return WaitResult::Signalled;
         return WaitResult::TimedOut;  // EAGAIN: the limit passed
@@ -212,7 +201,7 @@ public:
 private:
     static bool TrySend(Transfer& transfer, PipeObject& pipe) {
         TransferState& state = State(transfer);
-        ssize_t sent = ::send(pipe.fd, state.data, state.size, MSG_DONTWAIT | MSG_NOSIGNAL);
+        ssize_t sent = ::send(pipe.fd.get(), state.data, state.size, MSG_DONTWAIT | MSG_NOSIGNAL);
         if (sent < 0 && (errno == EAGAIN || errno == EINTR)) return false;
         if (sent < 0) {
             Complete(transfer, Failure(errno == EMSGSIZE ? 87u : posix::kErrorBrokenPipe));
@@ -232,18 +221,18 @@ private:
             Complete(transfer, Failure(posix::kErrorBrokenPipe));
             return true;
         }
-        if (length == 0 && PeerClosed(pipe.fd)) {
+        if (length == 0 && PeerClosed(pipe.fd.get())) {
             Complete(transfer, Failure(posix::kErrorBrokenPipe));
             return true;
         }
         try {
             pipe.record.resize(static_cast<std::size_t>(length));
         } catch (const std::bad_alloc&) {
-            ::recv(pipe.fd, nullptr, 0, MSG_DONTWAIT);  // drop the record
+            ::recv(pipe.fd.get(), nullptr, 0, MSG_DONTWAIT);  // drop the record
             Complete(transfer, Failure(8));              // ERROR_NOT_ENOUGH_MEMORY
             return true;
         }
-        ssize_t got = ::recv(pipe.fd, pipe.record.data(), pipe.record.size(), MSG_DONTWAIT);
+        ssize_t got = ::recv(pipe.fd.get(), pipe.record.data(), pipe.record.size(), MSG_DONTWAIT);
         if (got < 0) {
             pipe.record.clear();
             if (errno == EAGAIN || errno == EINTR) return false;
@@ -264,7 +253,7 @@ private:
             limit.tv_sec = milliseconds / 1000;
             limit.tv_usec = static_cast<suseconds_t>(milliseconds % 1000) * 1000;
         }
-        if (::setsockopt(pipe.fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) return false;
+        if (::setsockopt(pipe.fd.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) return false;
         pipe.receiveTimeoutMs = milliseconds;
         return true;
     }
@@ -288,7 +277,7 @@ void AddArmedPollEntry(const EventObject& event, pollfd& entry) {
     // armed transfer always has one.
     PipeObject* pipe = AsPipe(TransferDriver::Pipe(*event.armedBy));
     short wanted = TransferDriver::State(*event.armedBy).kind == Kind::Write ? POLLOUT : POLLIN;
-    entry = {pipe ? pipe->fd : -1, wanted, 0};
+    entry = {pipe ? pipe->fd.get() : -1, wanted, 0};
 }
 
 }  // namespace posix

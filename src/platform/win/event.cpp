@@ -33,6 +33,4 @@ int WaitForAny(const Handle* objects, std::size_t count, std::uint32_t milliseco
     return result == WAIT_TIMEOUT ? kWaitTimedOut : kWaitFailed;
 }
 
-void Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
-
 }  // namespace PevraNUV::platform

@@ -1,5 +1,5 @@
-// Connecting to the service: wait for its send-only pipe, open both pipes,
-// queue the handshake and start the sync thread.
+// The connection: waiting for the service's send-only pipe, opening both
+// pipes, queuing the handshake and handing the pipes to the link.
 #include <vector>
 
 #include "client/settings_client.h"
@@ -25,32 +25,43 @@ const std::vector<std::u16string>& Handshake() {
 }  // namespace
 
 int SettingsClient::Connect(int timeout, bool reconnect) {
-    if (IsConnected()) return 0;
-    // The only wait, and outside the lock. Only -1 (0xFFFFFFFF) waits for a
-    // busy pipe; every other value waits 1 ms, whatever it says.
+    if (PipesOpen()) return 0;
+    // The reconnect form is the sync thread's attempt in an outage: of its
+    // failures only the outage's first is logged, so that an outage of a day
+    // does not write a record every two seconds. It runs on the sync thread,
+    // the only one that reads or writes the link's record of that.
+    const bool logFailure = !reconnect || !m_link.OutageLogged();
+    // The time-out is a switch, not a duration: only -1 (0xFFFFFFFF) waits
+    // for a busy pipe, every other value 1 ms. Hosts pass numbers such as
+    // 5000 and rely on Connect coming back at once, so the number is not
+    // honoured; and 1 ms, not 0, because WaitNamedPipeW reads 0 as "the
+    // server's default time-out" (NMPWAIT_USE_DEFAULT_WAIT).
     const std::uint32_t wait = static_cast<std::uint32_t>(timeout) == platform::kInfinite ? platform::kInfinite : 1;
     if (!platform::WaitForPipe(m_sendOnlyPipeName, wait)) {
-        Log(kLogTimedOutWaiting);
+        if (logFailure) Log(kLogTimedOutWaiting);
         return 1;
     }
-    int result = 0;
-    RunSerialized([&] { OpenPipes(reconnect, result); });
+    int result = 0;  // a task skipped because the client is shutting down: 0
+    RunSerialized([&] {
+        result = 1;  // stays 1 when the task throws
+        result = OpenPipes(logFailure);
+    });
     return result;
 }
 
-void SettingsClient::OpenPipes(bool reconnect, int& result, bool logFailure) {
-    // Closed after the lock is released, with the task's other locals.
-    platform::UniqueHandle oldSendOnly, oldRequest;
-    if (m_sendOnlyPipe) {
-        if (!reconnect) return;  // connected by another thread meanwhile
-        oldSendOnly = std::move(m_sendOnlyPipe);
-        oldRequest = std::move(m_pipe);
-    }
+int SettingsClient::OpenPipes(bool logFailure) {
+    // Open already: another thread's connect came first. In the reconnect
+    // form too: the waiting thread's own pipes were closed when its outage
+    // began, so pipes open now are a host's connect's, and the waiting
+    // thread takes them as its link (nothing here closes them).
+    if (m_sendOnlyPipe) return 0;
     const auto fail = [&](const wchar_t* message) {
         if (logFailure) Log(message);
-        result = 1;
+        return 1;
     };
     // Neither open blocks: a busy pipe (a full listen queue) fails at once.
+    // On failure the owners close what was opened, under the lock: closing
+    // a pipe that nobody has used yet does not wait.
     platform::UniqueHandle sendOnly(platform::OpenPipe(m_sendOnlyPipeName, platform::PipeAccess::ReadOnly));
     if (!sendOnly) return fail(kLogCouldNotFindService);
     if (!platform::SetMessageReadMode(sendOnly.get())) return fail(kLogReadModeFailed);
@@ -65,22 +76,15 @@ void SettingsClient::OpenPipes(bool reconnect, int& result, bool logFailure) {
     // Whatever was queued before the connection is dropped, never sent.
     std::deque<std::u16string> dropped;
     dropped.swap(m_outgoing);
-    const std::vector<std::u16string>& handshake = Handshake();
+    platform::ResetEvent(m_sendEvent.get());
+    // Called, not nested as a task of its own: this is the connect task
+    // already, and a failure must reach its result.
+    EnqueueMessages(Handshake());
 
     m_sendOnlyPipe = std::move(sendOnly);
     m_pipe = std::move(request);
-    platform::ResetEvent(m_sendEvent.get());
-    RunSerialized([&] { EnqueueMessages(handshake); });
-
-    // A sync thread that waits for the service takes these pipes itself:
-    // the handshake just queued wakes it. Never two links.
-    if (m_awaitingService) return;
-    // Otherwise any earlier thread has ended (it left its wait on a failure
-    // of the wait itself, or never started): joining it returns at once. A
-    // thread that cannot start leaves the link connected with the handshake
-    // queued and nobody to send it, until the client goes.
-    m_syncThread.Join();
-    m_syncThread.Start(&SettingsClient::SyncThread, this);
+    m_link.Hand();
+    return 0;
 }
 
 }  // namespace PevraNUV
