@@ -82,8 +82,6 @@ void ChildProcess::WriteLine(const std::string& line) {
     WriteFile(m_state->input, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
-bool ChildProcess::Interrupt() { return false; }
-
 bool ChildProcess::Reap(int milliseconds) {
     DWORD code = 0;
     if (!m_state->reaped && WaitForSingleObject(m_state->process.hProcess, static_cast<DWORD>(milliseconds)) == 0 &&
@@ -134,8 +132,6 @@ void ChildProcess::WriteLine(const std::string& line) {
     const std::string text = line + "\n";
     [[maybe_unused]] const ssize_t written = write(m_state->input, text.data(), text.size());
 }
-
-bool ChildProcess::Interrupt() { return Started() && !m_state->reaped && kill(m_state->pid, SIGINT) == 0; }
 
 bool ChildProcess::Reap(int milliseconds) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);

@@ -31,8 +31,6 @@ public:
     bool WaitForLine(const std::string& text, int milliseconds);
     bool WaitForError(const std::string& text, int milliseconds);
     void WriteLine(const std::string& line);  // to standard input
-    // Ctrl-C (SIGINT); false on Windows, where the program shares no console.
-    bool Interrupt();
     // Until the program ends; ends it after milliseconds.
     Outcome Finish(int milliseconds);
 

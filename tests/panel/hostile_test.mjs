@@ -11,14 +11,11 @@
 // --report prints every row and goes on past a failure (bench/panel_servers.sh
 // runs it against each server candidate); the exit status says whether all
 // rows met their bounds either way.
-import { spawn } from 'node:child_process';
 import { readFileSync } from 'node:fs';
 import net from 'node:net';
+import { emulator, option, Program, sleep } from './support.mjs';
 
-const option = (name) => (process.argv.includes(`--${name}`) ? process.argv[process.argv.indexOf(`--${name}`) + 1] : null);
-const emulator = option('emulator');
 const report = process.argv.includes('--report');
-const sleep = (ms) => new Promise((done) => setTimeout(done, ms));
 const MiB = 1024 * 1024;
 // Under Wine every socket call crosses the Wine server: on the loaded 2-core
 // machine a plain request took 30 to 130 ms there, a request beside 64 new
@@ -27,23 +24,13 @@ const MiB = 1024 * 1024;
 // panel that stops answering still fails.
 const bound = (limitMs) => (emulator ? Math.max(limitMs, 10000) : limitMs);
 
-function startPanel(...args) {
-  const file = option('panel');
-  const child = spawn(emulator ?? file, emulator ? [file, '--quit-at-eof', ...args] : ['--quit-at-eof', ...args]);
-  child.out = '';
-  child.err = '';
-  child.stdout.on('data', (data) => { child.out += data; });
-  child.stderr.on('data', (data) => { child.err += data; });
-  child.exited = new Promise((done) => child.on('exit', (code) => done(code)));
-  return child;
-}
+const startPanel = (...args) => new Program(option('panel'), ['--quit-at-eof', ...args]);
 const panel = startPanel();
-for (const end = Date.now() + 30000; !/token=/.test(panel.out) && Date.now() < end;) await sleep(20);
-const url = new URL(panel.out.match(/http:\S+/)[0]);
+const url = new URL((await panel.waitFor('out', /http:\S+token=[0-9a-f]{32}/, 30000))[0]);
 const { port } = url;
 const token = url.searchParams.get('token');
 const memory = !emulator && !process.argv.includes('--no-memory');
-const rssKb = () => (!memory ? 0 : Number(readFileSync(`/proc/${panel.pid}/status`, 'utf8').match(/VmRSS:\s+(\d+)/)[1]));
+const rssKb = () => (!memory ? 0 : Number(readFileSync(`/proc/${panel.child.pid}/status`, 'utf8').match(/VmRSS:\s+(\d+)/)[1]));
 
 // A raw client: sends head (and then feed(socket) if given), resolves with
 // the status of the first answer, the time to it, and whether the panel
@@ -178,10 +165,9 @@ const cases = [
   ['a second panel on the same port', 1, 20000, async () => {
     const started = performance.now();
     const second = startPanel('--port', port);
-    const code = await Promise.race([second.exited, sleep(15000).then(() => 'running')]);
-    if (code === 'running') second.kill('SIGKILL');
-    const said = /taken/.test(second.err);
-    return { status: code !== 0 && code !== 'running' && said ? 1 : 0, ms: performance.now() - started };
+    const code = await second.exited();
+    if (code === 'still running') second.child.kill('SIGKILL');
+    return { status: code !== 0 && code !== 'still running' && /taken/.test(second.err) ? 1 : 0, ms: performance.now() - started };
   }],
 ];
 
@@ -210,12 +196,11 @@ if (memory && (report || !failed)) {
   if (!ok) failed += 1;
   print('RSS 5 s after the probes, against the start', '-', '-', '-', '-', backMiB.toFixed(1), ok ? 'ok' : 'FAIL');
 }
-panel.stdin.end();
-const code = await Promise.race([panel.exited, sleep(15000).then(() => 'running')]);
+const code = await panel.end();
 if (code !== 0) {
   failed += 1;
   print('the panel ends at the end of its input', code, 0, '-', '-', '-', 'FAIL');
-  panel.kill('SIGKILL');
+  panel.child.kill('SIGKILL');
 }
 console.log(failed ? `${failed} failed` : 'hostile test passed');
 process.exit(failed ? 1 : 0);
