@@ -41,7 +41,7 @@
 #include "PTabletSettingsAPI.h"
 
 #if defined(_WIN32)
-// Three kernel32 calls, declared here exactly as the Windows SDK and MinGW
+// Four kernel32 calls, declared here exactly as the Windows SDK and MinGW
 // declare them, rather than <windows.h>: that header would hand every host
 // its min and max macros (breaking std::min and std::numeric_limits::max
 // unless the host defines NOMINMAX before its first include) and thousands
